@@ -1,0 +1,17 @@
+#include "runtime/Clock.h"
+
+#include <chrono>
+
+namespace scoutor {
+
+std::int64_t TSteadyClock::NowMs() const {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+TClock& SteadyClock() {
+  static TSteadyClock clock;
+  return clock;
+}
+
+}  // namespace scoutor
