@@ -1,0 +1,163 @@
+#include "tools/vepsim/DeviceSources.h"
+
+#include <cstdint>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <stdexcept>
+
+#include "tools/vepsim/ReplyCodec.h"
+
+namespace scoutor {
+
+namespace {
+
+TIPv4 AddressOrThrow(const std::string& text, const std::string& what) {
+  const auto address = ParseIPv4(text);
+  if (!address) throw std::runtime_error("bad " + what + " '" + text + "'");
+  return *address;
+}
+
+TMacAddress MacOrThrow(const std::string& text) {
+  const auto mac = ParseMac(text);
+  if (!mac) throw std::runtime_error("bad hardware address '" + text + "' (want 00:0A:1B:2C:3D:4E)");
+  return *mac;
+}
+
+bool FlagOrThrow(const std::string& text) {
+  if (text == "1" || text == "true" || text == "on") return true;
+  if (text == "0" || text == "false" || text == "off") return false;
+  throw std::runtime_error("bad dhcp flag '" + text + "' (want 0 or 1)");
+}
+
+// A device with the defaults filled in; the hardware address is set by the caller.
+TSimDevice DefaultDevice(const TMacAddress& mac) {
+  TSimDevice device;
+  device.Mac = mac;
+  device.Name = "VEP-" + FormatMac(mac).substr(9);
+  device.Type = "Simulated";
+  device.SubnetMask = {255, 255, 255, 0};
+  return device;
+}
+
+}  // namespace
+
+TSimDevice ParseDeviceSpec(const std::string& spec) {
+  std::vector<std::pair<std::string, std::string>> fields;
+  std::size_t start = 0;
+  while (start <= spec.size()) {
+    std::size_t end = spec.find(',', start);
+    if (end == std::string::npos) end = spec.size();
+    const std::string field = spec.substr(start, end - start);
+    const std::size_t equals = field.find('=');
+    if (equals == std::string::npos)
+      throw std::runtime_error("bad device field '" + field + "' in '" + spec + "' (want key=value)");
+    fields.emplace_back(field.substr(0, equals), field.substr(equals + 1));
+    start = end + 1;
+  }
+  const std::string* mac = nullptr;
+  for (const auto& [key, value] : fields)
+    if (key == "mac") mac = &value;
+  if (mac == nullptr) throw std::runtime_error("device '" + spec + "' has no mac=");
+  TSimDevice device = DefaultDevice(MacOrThrow(*mac));
+  for (const auto& [key, value] : fields) {
+    if (key == "mac") continue;
+    if (key == "name") device.Name = value;
+    else if (key == "type") device.Type = value;
+    else if (key == "ip") device.IPAddress = AddressOrThrow(value, "ip");
+    else if (key == "mask") device.SubnetMask = AddressOrThrow(value, "mask");
+    else if (key == "gw") device.DefaultGateway = AddressOrThrow(value, "gw");
+    else if (key == "dhcp") device.DHCP = FlagOrThrow(value);
+    else throw std::runtime_error("unknown device field '" + key + "' in '" + spec + "'");
+  }
+  return device;
+}
+
+std::vector<TSimDevice> LoadDeviceFile(const std::string& path) {
+  std::ifstream file(path);
+  if (!file) throw std::runtime_error("cannot read " + path);
+  nlohmann::json document;
+  try {
+    document = nlohmann::json::parse(file);
+  } catch (const nlohmann::json::exception& error) {
+    throw std::runtime_error(path + ": " + error.what());
+  }
+  const nlohmann::json& list = document.is_object() ? document.value("devices", nlohmann::json())
+                                                    : document;
+  if (!list.is_array()) throw std::runtime_error(path + ": want a list of devices");
+  std::vector<TSimDevice> devices;
+  for (const auto& entry : list) {
+    if (!entry.is_object() || !entry.contains("mac") || !entry["mac"].is_string())
+      throw std::runtime_error(path + ": every device needs a \"mac\" text");
+    try {
+      TSimDevice device = DefaultDevice(MacOrThrow(entry["mac"].get<std::string>()));
+      for (const auto& [key, value] : entry.items()) {
+        if (key == "mac") continue;
+        if (key == "dhcp") {
+          device.DHCP = value.is_boolean() ? value.get<bool>() : value.get<int>() != 0;
+          continue;
+        }
+        const std::string text = value.get<std::string>();
+        if (key == "name") device.Name = text;
+        else if (key == "type") device.Type = text;
+        else if (key == "ip") device.IPAddress = AddressOrThrow(text, "ip");
+        else if (key == "mask") device.SubnetMask = AddressOrThrow(text, "mask");
+        else if (key == "gw") device.DefaultGateway = AddressOrThrow(text, "gw");
+        else throw std::runtime_error("unknown device field '" + key + "'");
+      }
+      devices.push_back(device);
+    } catch (const nlohmann::json::exception& error) {
+      throw std::runtime_error(path + ": " + error.what());
+    } catch (const std::runtime_error& error) {
+      throw std::runtime_error(path + ": " + error.what());
+    }
+  }
+  return devices;
+}
+
+std::vector<TSimDevice> GenerateDevices(const TDeviceGenerator& generator) {
+  const TMacAddress macBase = MacOrThrow(generator.MacBase);
+  const TIPv4 ipBase = AddressOrThrow(generator.IPBase, "ip base");
+  const TIPv4 mask = AddressOrThrow(generator.SubnetMask, "mask");
+  const TIPv4 gateway = AddressOrThrow(generator.DefaultGateway, "gateway");
+  std::uint64_t mac = 0;
+  for (std::uint8_t byte : macBase) mac = (mac << 8) | byte;
+  std::uint32_t ip = 0;
+  for (std::uint8_t byte : ipBase) ip = (ip << 8) | byte;
+  if (generator.Count > 0 && (mac + generator.Count - 1 > 0xFFFFFFFFFFFFull ||
+                              std::uint64_t{ip} + generator.Count - 1 > 0xFFFFFFFFull))
+    throw std::runtime_error("too many devices for the given hardware or IP base");
+
+  std::vector<TSimDevice> devices;
+  devices.reserve(generator.Count);
+  for (std::size_t i = 0; i < generator.Count; ++i) {
+    TSimDevice device;
+    const std::uint64_t thisMac = mac + i;
+    for (int b = 0; b < 6; ++b) device.Mac[b] = static_cast<std::uint8_t>(thisMac >> (40 - 8 * b));
+    const std::uint32_t thisIP = static_cast<std::uint32_t>(ip + i);
+    for (int b = 0; b < 4; ++b)
+      device.IPAddress[b] = static_cast<std::uint8_t>(thisIP >> (24 - 8 * b));
+    device.SubnetMask = mask;
+    device.DefaultGateway = gateway;
+    device.Name = generator.NamePrefix + std::to_string(i + 1);
+    device.Type = generator.Type;
+    devices.push_back(device);
+  }
+  return devices;
+}
+
+void CheckDeviceList(const std::vector<TSimDevice>& devices) {
+  if (devices.empty())
+    throw std::runtime_error("no devices: give --device, --config or --count");
+  std::set<TMacAddress> seen;
+  for (const TSimDevice& device : devices) {
+    if (!seen.insert(device.Mac).second)
+      throw std::runtime_error("hardware address " + FormatMac(device.Mac) + " is given twice");
+    if (DiscoverReplySize(device) >= kReplySizeLimit)
+      throw std::runtime_error("name and type of " + FormatMac(device.Mac) +
+                               " are too long: a discovery reply must stay under " +
+                               std::to_string(kReplySizeLimit) + " bytes");
+  }
+}
+
+}  // namespace scoutor

@@ -1,0 +1,36 @@
+#pragma once
+// One emulated VEP device: its hardware address (its node ID is 00 01 and those six bytes), the
+// name and type it announces and the IP settings it reports. Plain data, owned by the
+// simulator and touched only by its one thread.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "protocol/VepFormat.h"
+
+namespace scoutor {
+
+using TMacAddress = std::array<std::uint8_t, 6>;
+using TIPv4 = std::array<std::uint8_t, 4>;  // dotted order: a.b.c.d is a, b, c, d
+
+struct TSimDevice {
+  TMacAddress Mac{};
+  std::string Name;
+  std::string Type;
+  bool DHCP = false;
+  TIPv4 IPAddress{};
+  TIPv4 SubnetMask{};
+  TIPv4 DefaultGateway{};
+
+  TVEPNodeID NodeID() const;
+};
+
+// "00:0A:1B:2C:3D:4E" (or with '-'), two hexadecimal digits per byte, either case.
+std::optional<TMacAddress> ParseMac(const std::string& text);
+// Strict dotted quad "a.b.c.d".
+std::optional<TIPv4> ParseIPv4(const std::string& text);
+std::string FormatMac(const TMacAddress& mac);
+std::string FormatIPv4(const TIPv4& address);
+
+}  // namespace scoutor

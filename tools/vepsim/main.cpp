@@ -1,0 +1,128 @@
+// vepsim: emulates one or many VEP devices on UDP port 17784 of the current network namespace.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tools/vepsim/DeviceSources.h"
+#include "tools/vepsim/Malformer.h"
+#include "tools/vepsim/Simulator.h"
+
+int main(int argc, char** argv) {
+  using namespace scoutor;
+  CLI::App app{
+      "Emulates VEP devices on UDP port 17784: every device answers discovery broadcasts,\n"
+      "and get-IP and set-IP requests addressed to its node ID (00 01 + its hardware\n"
+      "address). Run it inside a network namespace made for testing.",
+      "vepsim"};
+  app.get_formatter()->column_width(26);
+
+  std::vector<std::string> deviceSpecs;
+  std::string configFile;
+  TDeviceGenerator generator;
+  TSimOptions options;
+  std::string malformed;
+  bool seedGiven = false;
+  // Range checks without their own text in the help.
+  const auto share = CLI::Range(0.0, 1.0).description("");
+  const auto milliseconds = CLI::Range(0.0, 60000.0).description("");
+
+  CLI::App* deviceGroup = app.add_option_group("Devices", "At least one device is needed.");
+  deviceGroup->add_option("--device", deviceSpecs,
+                      "mac=00:0A:1B:2C:3D:4E,name=AP-1,type=Bridge,ip=10.0.0.7,\n"
+                      "mask=255.255.255.0,gw=10.0.0.1,dhcp=0 (only mac is required);\n"
+                      "repeatable")
+      ->type_name("SPEC");
+  deviceGroup
+      ->add_option("--config", configFile,
+                   "JSON: {\"devices\": [{\"mac\": \"...\", \"name\": ..., \"type\": ...,\n"
+                   "\"ip\": ..., \"mask\": ..., \"gw\": ..., \"dhcp\": false}, ...]}")
+      ->type_name("FILE")
+      ->check(CLI::ExistingFile.description(""));
+  deviceGroup->add_option("--count", generator.Count,
+                      "Generate N more devices with consecutive addresses:")
+      ->type_name("N");
+  deviceGroup->add_option("--mac-base", generator.MacBase,
+                      "  first hardware address (02:00:00:00:00:01)")
+      ->type_name("MAC");
+  deviceGroup->add_option("--ip-base", generator.IPBase, "  first IP address (10.0.0.100)")
+      ->type_name("ADDR");
+  deviceGroup->add_option("--mask", generator.SubnetMask, "  their subnet mask (255.255.0.0)")
+      ->type_name("ADDR");
+  deviceGroup->add_option("--gateway", generator.DefaultGateway, "  their gateway (0.0.0.0)")
+      ->type_name("ADDR");
+  deviceGroup->add_option("--name-prefix", generator.NamePrefix,
+                      "  names are TEXT1, TEXT2, ... (SIM-)")
+      ->type_name("TEXT");
+  deviceGroup->add_option("--type", generator.Type, "  their type (Simulated)")->type_name("TEXT");
+
+  CLI::App* network = app.add_option_group("Network");
+  network->add_option("--interface", options.InterfaceName,
+                      "Hear requests on this interface only (default: all)")
+      ->type_name("IFNAME");
+  network->add_option("--readdress", options.ReaddressInterface,
+                      "On a static set-IP, really move the device's address on\n"
+                      "this interface and make a non-zero gateway the default route")
+      ->type_name("IFNAME");
+  network->add_flag("--unicast", options.Unicast,
+                    "Reply to the request's source, not to 255.255.255.255");
+
+  CLI::App* faults = app.add_option_group("Timing and faults");
+  faults->add_option("--delay", options.DelayMs, "Wait MS before each reply")
+      ->type_name("MS")
+      ->check(milliseconds);
+  faults->add_option("--jitter", options.JitterMs, "Plus a uniform random 0..MS per reply")
+      ->type_name("MS")
+      ->check(milliseconds);
+  faults->add_option("--drop", options.DropRate, "Share of replies never sent (0..1)")
+      ->type_name("RATE")
+      ->check(share);
+  std::string modes;
+  for (const std::string& name : MalformedModeNames()) {
+    if (!modes.empty()) modes += modes.size() - modes.rfind('\n') > 30 ? ",\n" : ", ";
+    modes += name;
+  }
+  faults->add_option("--malformed", malformed, "Damage replies: " + modes)
+          ->type_name("MODE")
+          ->check(CLI::Validator(
+              [](const std::string& name) {
+                return ParseMalformedMode(name) ? std::string() : "unknown mode '" + name + "'";
+              },
+              ""));
+  faults->add_option("--malformed-rate", options.MalformedRate,
+                     "Share of replies damaged (0..1; default 1)")
+      ->type_name("RATE")
+      ->check(share);
+  faults->add_flag("--malformed-then-good", options.MalformedThenGood,
+                   "Follow each damaged reply by the good one");
+  faults->add_option("--seed", options.Seed, "Seed for jitter, drops and damage choice")
+      ->type_name("N")
+      ->each([&](const std::string&) { seedGiven = true; });
+
+  app.add_flag("-v,--verbose", options.Verbose, "Log every request and reply to stderr");
+
+  CLI11_PARSE(app, argc, argv);
+
+  try {
+    std::vector<TSimDevice> devices;
+    for (const std::string& spec : deviceSpecs) devices.push_back(ParseDeviceSpec(spec));
+    if (!configFile.empty())
+      for (TSimDevice& device : LoadDeviceFile(configFile)) devices.push_back(device);
+    for (TSimDevice& device : GenerateDevices(generator)) devices.push_back(device);
+    CheckDeviceList(devices);
+    if (!malformed.empty())
+      options.Malformed = ParseMalformedMode(malformed);
+    else if (options.MalformedThenGood || options.MalformedRate != 1)
+      throw std::runtime_error("--malformed-rate and --malformed-then-good need --malformed");
+    if (!seedGiven) options.Seed = std::random_device()();
+
+    TSimulator simulator(std::move(devices), options);
+    simulator.Run();
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "vepsim: %s\n", error.what());
+    return 1;
+  }
+  return 0;
+}
