@@ -1,0 +1,338 @@
+#include "transport/TftpClient.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <chrono>
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "transport/ByteOrder.h"
+#include "transport/FileErrors.h"
+#include "transport/TftpErrors.h"
+
+namespace scoutor {
+
+namespace {
+
+using TPacketView = std::span<const std::uint8_t>;
+using TSteady = std::chrono::steady_clock;
+
+constexpr std::uint16_t kOpWriteRequest = 2;
+constexpr std::uint16_t kOpData = 3;
+constexpr std::uint16_t kOpAck = 4;
+constexpr std::uint16_t kOpError = 5;
+constexpr std::uint16_t kOpOptionAck = 6;
+
+constexpr int kHeaderSize = 4;          // opcode and block number (or error code)
+constexpr int kDefaultBlockSize = 512;  // without an option acknowledgement
+constexpr int kMinBlockSize = 8;        // the range a "blksize" option may name
+constexpr int kMaxBlockSize = 65464;
+
+// --- packets we send ---
+
+void AppendText(TBytes& packet, std::string_view text) {
+  packet.insert(packet.end(), text.begin(), text.end());
+  packet.push_back(0);
+}
+
+TBytes WriteRequest(const std::string& remoteName, TTftpMode mode, int blockSize) {
+  TBytes packet(2);
+  PutBE16(packet.data(), kOpWriteRequest);
+  AppendText(packet, remoteName);
+  AppendText(packet, mode == tfNetAscii ? "netascii" : "octet");
+  AppendText(packet, "blksize");
+  AppendText(packet, std::to_string(blockSize));
+  return packet;
+}
+
+// Makes `packet` a data packet of `block` with room for `length` data bytes; returns where
+// they go. The packet's storage is reused from block to block.
+std::uint8_t* MakeDataPacket(TBytes& packet, std::uint16_t block, std::size_t length) {
+  packet.resize(kHeaderSize + length);
+  PutBE16(packet.data(), kOpData);
+  PutBE16(packet.data() + 2, block);
+  return packet.data() + kHeaderSize;
+}
+
+// --- packets we receive ---
+
+std::uint16_t OpcodeOf(TPacketView packet) {
+  return packet.size() >= 2 ? GetBE16(packet.data()) : 0;
+}
+
+bool IsAckOf(TPacketView packet, std::uint16_t block) {
+  return packet.size() >= 4 && OpcodeOf(packet) == kOpAck && GetBE16(packet.data() + 2) == block;
+}
+
+bool IsErrorPacket(TPacketView packet) {
+  return packet.size() >= 4 && OpcodeOf(packet) == kOpError;
+}
+
+bool IsOptionAck(TPacketView packet) { return OpcodeOf(packet) == kOpOptionAck; }
+
+// The text at `offset` up to its zero byte, or up to the packet's end when the zero is missing.
+std::string TextAt(TPacketView packet, std::size_t offset) {
+  if (offset >= packet.size()) return {};
+  const auto begin = packet.begin() + static_cast<std::ptrdiff_t>(offset);
+  return std::string(begin, std::find(begin, packet.end(), std::uint8_t{0}));
+}
+
+[[noreturn]] void RaiseErrorPacket(TPacketView packet) {
+  const std::string text = TextAt(packet, 4);
+  switch (GetBE16(packet.data() + 2)) {
+    case 1: throw EIdTFTPFileNotFound(text);
+    case 2: throw EIdTFTPAccessViolation(text);
+    case 3: throw EIdTFTPAllocationExceeded(text);
+    case 4: throw EIdTFTPIllegalOperation(text);
+    case 5: throw EIdTFTPUnknownTransferID(text);
+    case 6: throw EIdTFTPFileAlreadyExists(text);
+    case 7: throw EIdTFTPNoSuchUser(text);
+    case 8: throw EIdTFTPOptionNegotiationFailed(text);
+    default: throw EIdTFTPException(text);
+  }
+}
+
+bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+// The value an option acknowledgement gives the option `name` (name, 0, value, 0 pairs after
+// the opcode; names in any letter case); none when it does not name the option.
+std::optional<std::string> OptionValue(TPacketView packet, std::string_view name) {
+  std::size_t offset = 2;
+  while (offset < packet.size()) {
+    const std::string optionName = TextAt(packet, offset);
+    offset += optionName.size() + 1;
+    const std::string value = TextAt(packet, offset);
+    offset += value.size() + 1;
+    if (SameNameIgnoringCase(optionName, name)) return value;
+  }
+  return std::nullopt;
+}
+
+// The block size an option acknowledgement grants: plain decimal digits within 8..65464.
+// Anything else ends the upload: a block size below the data we can send would never end it,
+// a huge one would make huge packets.
+int AcceptedBlockSize(const std::string& value) {
+  int size = 0;
+  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), size);
+  const bool digitsOnly = !value.empty() && std::all_of(value.begin(), value.end(), [](char c) {
+    return c >= '0' && c <= '9';
+  });
+  if (!digitsOnly || error != std::errc() || end != value.data() + value.size() ||
+      size < kMinBlockSize || size > kMaxBlockSize) {
+    std::string shown;
+    for (const char c : value) shown += std::isprint(static_cast<unsigned char>(c)) ? c : '?';
+    throw EIdTFTPOptionNegotiationFailed("Unusable blksize \"" + shown +
+                                         "\" in option acknowledgement (allowed: 8 to 65464)");
+  }
+  return size;
+}
+
+// --- streams and time ---
+
+std::int64_t BytesLeftIn(std::istream& stream) {
+  const std::istream::pos_type start = stream.tellg();
+  if (start == std::istream::pos_type(-1)) throw EReadError();
+  stream.seekg(0, std::ios::end);
+  const std::istream::pos_type end = stream.tellg();
+  stream.seekg(start);
+  if (end == std::istream::pos_type(-1) || !stream) throw EReadError();
+  return static_cast<std::int64_t>(end - start);
+}
+
+// Whole milliseconds (rounded up) until `deadline`; 0 once it has passed.
+int MillisecondsUntil(TSteady::time_point deadline) {
+  const auto left = deadline - TSteady::now();
+  if (left <= TSteady::duration::zero()) return 0;
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  return static_cast<int>(std::min<std::int64_t>(ms, INT_MAX));
+}
+
+}  // namespace
+
+// The state of one upload; lives on UploadStream's stack.
+struct TTftpClient::TTransfer {
+  explicit TTransfer(std::istream& source) : Source(source) {}
+
+  std::istream& Source;
+  std::int64_t Remaining = 0;  // stream bytes not yet put into a data packet
+  TState State = TState::AwaitRequestReply;
+  TBytes Packet;               // the packet sent last, sent again on demand
+  std::uint16_t Block = 0;     // block number of the packet sent last; 0 for the request
+  int ResendsLeft = 0;         // resends still allowed after silence, for the packet sent last
+  TSteady::time_point Deadline;  // end of the current wait
+  std::string PeerIP;          // the transfer peer, fixed by the first reply
+  int PeerPort = 0;
+  TBytes ReplyBuffer;
+  std::size_t ReplySize = 0;
+  std::string ReplyIP;
+  int ReplyPort = 0;
+
+  TPacketView Reply() const { return TPacketView(ReplyBuffer.data(), ReplySize); }
+};
+
+TTftpClient::TTftpClient() {
+  Port = 69;
+  ReceiveTimeout = 4000;
+}
+
+void TTftpClient::Upload(const std::string& path, const std::string& remoteName) {
+  std::ifstream file(path, std::ios::in | std::ios::binary);
+  std::error_code ignored;
+  if (!file.is_open() || std::filesystem::is_directory(path, ignored)) throw EFOpenError(path);
+  UploadStream(file, remoteName);
+}
+
+void TTftpClient::UploadStream(std::istream& stream, const std::string& remoteName) {
+  TTransfer transfer(stream);
+  transfer.Remaining = BytesLeftIn(stream);
+  try {
+    BeginWork(TWorkMode::Write, transfer.Remaining);
+    BufferSize = kDefaultBlockSize + kHeaderSize;
+    transfer.Packet = WriteRequest(remoteName, TransferMode, RequestedBlockSize);
+    transfer.State = TState::AwaitRequestReply;
+    transfer.ResendsLeft = Retries;
+    SendCurrentPacket(transfer);
+    while (transfer.State != TState::Finished) {
+      if (AwaitReply(transfer)) {
+        OnReply(transfer);
+      } else {
+        OnSilence(transfer);
+      }
+    }
+  } catch (...) {
+    EndUpload();
+    throw;
+  }
+  EndUpload();
+}
+
+// Waits until a reply arrives or the current wait's time is up. Once the transfer peer is
+// fixed, datagrams from any other address or port are ignored without extending the wait, so
+// that no other host can end or divert the upload; empty datagrams are no TFTP packets and are
+// ignored as well.
+bool TTftpClient::AwaitReply(TTransfer& transfer) {
+  const bool peerFixed = transfer.State != TState::AwaitRequestReply;
+  transfer.ReplyBuffer.resize(static_cast<std::size_t>(BufferSize));
+  for (;;) {
+    const int waitMs = ReceiveTimeout < 0 ? -2 : MillisecondsUntil(transfer.Deadline);
+    if (waitMs == 0) return false;
+    int received = 0;
+    try {
+      received = ReceiveInto(transfer.ReplyBuffer.data(), transfer.ReplyBuffer.size(),
+                             transfer.ReplyIP, transfer.ReplyPort, waitMs);
+    } catch (const EIdUDPReceiveErrorZeroBytes&) {
+      continue;
+    }
+    if (received == 0) return false;
+    if (peerFixed && (transfer.ReplyPort != transfer.PeerPort || transfer.ReplyIP != transfer.PeerIP))
+      continue;
+    transfer.ReplySize = static_cast<std::size_t>(received);
+    return true;
+  }
+}
+
+void TTftpClient::OnReply(TTransfer& transfer) {
+  const TPacketView reply = transfer.Reply();
+  if (IsErrorPacket(reply)) RaiseErrorPacket(reply);
+  switch (transfer.State) {
+    case TState::AwaitRequestReply:
+      // Only an answer to the request fixes the peer; anything else is waited past.
+      if (IsAckOf(reply, 0) || IsOptionAck(reply)) {
+        transfer.PeerIP = transfer.ReplyIP;
+        transfer.PeerPort = transfer.ReplyPort;
+        if (IsOptionAck(reply)) AcceptOptions(transfer);
+        SendNextBlock(transfer);
+      }
+      break;
+    case TState::AwaitDataAck:
+      // Any other packet from the peer (a repeated acknowledgement, a repeated option
+      // acknowledgement) asks for the block sent last once more.
+      if (IsAckOf(reply, transfer.Block)) {
+        SendNextBlock(transfer);
+      } else {
+        SendCurrentPacket(transfer);
+      }
+      break;
+    case TState::AwaitLastAck:
+      // Only the acknowledgement of the last block itself proves it arrived.
+      if (IsAckOf(reply, transfer.Block)) {
+        transfer.State = TState::Finished;
+      } else {
+        SendCurrentPacket(transfer);
+      }
+      break;
+    case TState::Finished:
+      break;
+  }
+}
+
+// Silence sends the packet sent last again while resends are left. After that, silence after
+// the last block counts as success (devices that restart into flashing do not acknowledge it);
+// silence before it is a failure.
+void TTftpClient::OnSilence(TTransfer& transfer) {
+  if (transfer.ResendsLeft > 0) {
+    --transfer.ResendsLeft;
+    SendCurrentPacket(transfer);
+  } else if (transfer.State == TState::AwaitLastAck) {
+    transfer.State = TState::Finished;
+  } else {
+    throw EIdTFTPException("Timeout");
+  }
+}
+
+// An option acknowledgement without "blksize" leaves the default block size.
+void TTftpClient::AcceptOptions(TTransfer& transfer) {
+  if (const auto blockSize = OptionValue(transfer.Reply(), "blksize"))
+    BufferSize = AcceptedBlockSize(*blockSize) + kHeaderSize;
+}
+
+// Puts the next bytes of the stream into a new data packet and sends it. A packet shorter
+// than the block size (possibly empty) is the last; block numbers run 1..65535, 0, 1, ...
+void TTftpClient::SendNextBlock(TTransfer& transfer) {
+  const std::int64_t blockSize = BufferSize - kHeaderSize;
+  const std::int64_t length = std::min(blockSize, transfer.Remaining);
+  ++transfer.Block;
+  std::uint8_t* data =
+      MakeDataPacket(transfer.Packet, transfer.Block, static_cast<std::size_t>(length));
+  if (length > 0 && !transfer.Source.read(reinterpret_cast<char*>(data), length))
+    throw EReadError();
+  transfer.Remaining -= length;
+  transfer.State = length < blockSize ? TState::AwaitLastAck : TState::AwaitDataAck;
+  transfer.ResendsLeft = Retries;
+  DoWork(TWorkMode::Write, length);
+  SendCurrentPacket(transfer);
+}
+
+// The request goes to the server's request port; everything after it to the transfer peer.
+// Each send starts a new wait of ReceiveTimeout.
+void TTftpClient::SendCurrentPacket(TTransfer& transfer) {
+  const TBytes& packet = transfer.Packet;
+  if (transfer.State == TState::AwaitRequestReply) {
+    SendDatagram(Host, Port, packet.data(), packet.size());
+  } else {
+    SendDatagram(transfer.PeerIP, transfer.PeerPort, packet.data(), packet.size());
+  }
+  transfer.Deadline = TSteady::now() + std::chrono::milliseconds(std::max(ReceiveTimeout, 0));
+}
+
+// Ends the work and closes the socket, on success and failure alike (the socket also when a
+// work-end handler raises), so that the next upload starts from a fresh local port.
+void TTftpClient::EndUpload() {
+  struct TCloser {
+    TTftpClient& Client;
+    ~TCloser() { Client.SetActive(false); }
+  } closer{*this};
+  EndWork(TWorkMode::Write);
+}
+
+}  // namespace scoutor
