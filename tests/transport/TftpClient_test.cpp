@@ -1,0 +1,614 @@
+// The TFTP write client against a server played by the test: request bytes, block sizes,
+// block numbers, progress events, errors, silence, retries and packets from strangers.
+#include "transport/TftpClient.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <typeindex>
+#include <vector>
+
+#include "tests/support/ScriptedTftpServer.h"
+#include "transport/FileErrors.h"
+#include "transport/TftpErrors.h"
+
+namespace scoutor {
+namespace {
+
+using namespace std::string_view_literals;
+using Tftp = test::TScriptedTftpServer;
+using TBytes = Tftp::TBytes;
+
+// `size` bytes that differ from block to block, so a misplaced block shows.
+TBytes Pattern(std::size_t size) {
+  TBytes bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+  return bytes;
+}
+
+TBytes Slice(const TBytes& bytes, std::size_t from, std::size_t count) {
+  return TBytes(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                bytes.begin() + static_cast<std::ptrdiff_t>(from + count));
+}
+
+// What the upload raised: "<no error>" when it succeeded.
+template <class TError>
+std::string MessageOf(std::future<void>& upload) {
+  try {
+    upload.get();
+  } catch (const TError& error) {
+    return error.what();
+  }
+  return "<no error>";
+}
+
+class TftpClientTest : public ::testing::Test {
+ protected:
+  TftpClientTest() {
+    Client.Host = Server.Address();
+    Client.Port = Server.RequestPort();
+    // The scripted server answers at once; only the tests about silence shorten the wait.
+    Client.ReceiveTimeout = 5000;
+    Client.OnWorkBegin = [this](TTransportComponent& sender, TWorkMode mode, std::int64_t total) {
+      EXPECT_EQ(&sender, &Client);
+      Events.push_back(ModeText(mode) + " begin " + std::to_string(total));
+    };
+    Client.OnWork = [this](TTransportComponent&, TWorkMode mode, std::int64_t count) {
+      Events.push_back(ModeText(mode) + " work " + std::to_string(count));
+    };
+    Client.OnWorkEnd = [this](TTransportComponent&, TWorkMode mode) {
+      Events.push_back(ModeText(mode) + " end");
+      SocketOpenAtWorkEnd = Client.Active();
+    };
+  }
+
+  static std::string ModeText(TWorkMode mode) { return mode == TWorkMode::Write ? "write" : "read"; }
+
+  // Uploads `content` from offset `from` under "/" on another thread; the test plays the
+  // server meanwhile and collects the outcome with get().
+  std::future<void> StartUpload(const TBytes& content, std::streamoff from = 0) {
+    Source.clear();
+    Source.str(std::string(content.begin(), content.end()));
+    Source.seekg(from);
+    return std::async(std::launch::async, [this] { Client.UploadStream(Source, "/"); });
+  }
+
+  Tftp Server;
+  TTftpClient Client;
+  std::istringstream Source;
+  std::vector<std::string> Events;
+  bool SocketOpenAtWorkEnd = false;
+};
+
+// --- the request ---
+
+TEST_F(TftpClientTest, RequestNamesFileModeAndBlockSizeEachEndedByZero) {
+  auto upload = StartUpload(Pattern(10));
+  const Tftp::TDatagram request = Server.ExpectRequest();
+  EXPECT_EQ(request.Bytes, Tftp::Of("\0\2/\0octet\0blksize\0" "1500\0"sv));
+  Server.Reply(Tftp::Error(0, "enough"));
+  EXPECT_EQ(MessageOf<EIdTFTPException>(upload), "enough");
+}
+
+TEST_F(TftpClientTest, NetAsciiModeAndAnotherBlockSizeShowInTheRequest) {
+  Client.TransferMode = tfNetAscii;
+  Client.RequestedBlockSize = 512;
+  auto upload = StartUpload(Pattern(10));
+  EXPECT_EQ(Server.ExpectRequest().Bytes, Tftp::Of("\0\2/\0netascii\0blksize\0" "512\0"sv));
+  Server.Reply(Tftp::Error(0, "enough"));
+  EXPECT_EQ(MessageOf<EIdTFTPException>(upload), "enough");
+}
+
+TEST_F(TftpClientTest, DefaultsAreTheDevicesTftpPortOctetAnd1500ByteBlocks) {
+  TTftpClient fresh;
+  EXPECT_EQ(fresh.Port, 69);
+  EXPECT_EQ(fresh.ReceiveTimeout, 4000);
+  EXPECT_EQ(fresh.TransferMode, tfOctet);
+  EXPECT_EQ(fresh.RequestedBlockSize, 1500);
+  EXPECT_EQ(fresh.Retries, 0);
+  EXPECT_FALSE(fresh.Active());
+}
+
+// --- blocks, block sizes and progress ---
+
+TEST_F(TftpClientTest, ServerIgnoringOptionsGets512And488ByteBlocksForAThousandBytes) {
+  const TBytes file = Pattern(1000);
+  auto upload = StartUpload(file);
+  Server.ExpectRequest();
+  Server.Reply(Tftp::Ack(0));
+
+  const Tftp::TDatagram first = Server.Expect();
+  EXPECT_EQ(Tftp::Opcode(first.Bytes), 3);
+  EXPECT_EQ(Tftp::Block(first.Bytes), 1);
+  EXPECT_EQ(Tftp::Data(first.Bytes), Slice(file, 0, 512));
+  Server.Reply(Tftp::Ack(1));
+
+  const Tftp::TDatagram second = Server.Expect();
+  EXPECT_EQ(Tftp::Block(second.Bytes), 2);
+  EXPECT_EQ(Tftp::Data(second.Bytes), Slice(file, 512, 488));
+  Server.Reply(Tftp::Ack(2));
+
+  upload.get();
+  EXPECT_EQ(Events, (std::vector<std::string>{"write begin 1000", "write work 512",
+                                              "write work 1000", "write end"}));
+  EXPECT_FALSE(Client.Active());
+}
+
+TEST_F(TftpClientTest, SecondPacketGoesToThePortTheFirstReplyCameFrom) {
+  auto upload = StartUpload(Pattern(100));
+  const Tftp::TDatagram request = Server.ExpectRequest();
+  Server.Reply(Tftp::Ack(0));
+  // Expect() listens on the transfer port only: data sent to the request port would not show.
+  const Tftp::TDatagram data = Server.Expect();
+  EXPECT_EQ(data.FromPort, request.FromPort);
+  EXPECT_EQ(Tftp::Block(data.Bytes), 1);
+  Server.Reply(Tftp::Ack(1));
+  upload.get();
+}
+
+TEST_F(TftpClientTest, OptionAckOf1500SendsAThousandBytesAsOneBlock) {
+  const TBytes file = Pattern(1000);
+  auto upload = StartUpload(file);
+  Server.ExpectRequest();
+  Server.Reply(Tftp::OptionAck("blksize", "1500"));
+  const Tftp::TDatagram only = Server.Expect();
+  EXPECT_EQ(only.Bytes.size(), 4u + 1000u);
+  EXPECT_EQ(Tftp::Block(only.Bytes), 1);
+  EXPECT_EQ(Tftp::Data(only.Bytes), file);
+  Server.Reply(Tftp::Ack(1));
+  upload.get();
+  EXPECT_EQ(Events, (std::vector<std::string>{"write begin 1000", "write work 1000", "write end"}));
+}
+
+TEST_F(TftpClientTest, GrantedBlockSizeIsUsedWhateverWasAskedFor) {
+  const TBytes file = Pattern(1000);
+  auto upload = StartUpload(file);
+  Server.ExpectRequest();
+  Server.Reply(Tftp::OptionAck("BlkSize", "300"));
+  EXPECT_EQ(Server.AcknowledgeAll(300), file);
+  upload.get();
+  EXPECT_EQ(Events, (std::vector<std::string>{"write begin 1000", "write work 300", "write work 600",
+                                              "write work 900", "write work 1000", "write end"}));
+}
+
+TEST_F(TftpClientTest, BlockSizeIsFoundAfterOtherAcknowledgedOptions) {
+  const TBytes file = Pattern(1000);
+  auto upload = StartUpload(file);
+  Server.ExpectRequest();
+  Server.Reply(Tftp::Of("\0\6tsize\0" "1000\0blksize\0" "600\0"sv));
+  EXPECT_EQ(Server.AcknowledgeAll(600), file);
+  upload.get();
+}
+
+TEST_F(TftpClientTest, OptionAckWithoutBlockSizeKeeps512ByteBlocks) {
+  const TBytes file = Pattern(1000);
+  auto upload = StartUpload(file);
+  Server.ExpectRequest();
+  Server.Reply(Tftp::OptionAck("timeout", "3"));
+  EXPECT_EQ(Server.AcknowledgeAll(512), file);
+  upload.get();
+}
+
+TEST_F(TftpClientTest, ExactMultipleOfTheBlockSizeEndsWithAnEmptyBlock) {
+  const TBytes file = Pattern(1024);
+  auto upload = StartUpload(file);
+  Server.ExpectRequest();
+  Server.Reply(Tftp::Ack(0));
+  for (std::uint16_t block = 1; block <= 2; ++block) {
+    const Tftp::TDatagram data = Server.Expect();
+    EXPECT_EQ(Tftp::Data(data.Bytes).size(), 512u);
+    Server.Reply(Tftp::Ack(block));
+  }
+  const Tftp::TDatagram last = Server.Expect();
+  EXPECT_EQ(last.Bytes, Tftp::Of("\0\3\0\3"sv));
+  Server.Reply(Tftp::Ack(3));
+  upload.get();
+  EXPECT_EQ(Events, (std::vector<std::string>{"write begin 1024", "write work 512", "write work 1024",
+                                              "write work 1024", "write end"}));
+}
+
+TEST_F(TftpClientTest, EmptyStreamSendsOneEmptyBlockNumberOne) {
+  auto upload = StartUpload({});
+  Server.ExpectRequest();
+  Server.Reply(Tftp::OptionAck("blksize", "1500"));
+  EXPECT_EQ(Server.Expect().Bytes, Tftp::Of("\0\3\0\1"sv));
+  Server.Reply(Tftp::Ack(1));
+  upload.get();
+  EXPECT_EQ(Events, (std::vector<std::string>{"write begin 0", "write work 0", "write end"}));
+}
+
+TEST_F(TftpClientTest, StreamIsSentFromItsCurrentPosition) {
+  const TBytes file = Pattern(1000);
+  auto upload = StartUpload(file, 300);
+  Server.ExpectRequest();
+  Server.Reply(Tftp::OptionAck("blksize", "1500"));
+  EXPECT_EQ(Server.AcknowledgeAll(1500), Slice(file, 300, 700));
+  upload.get();
+  EXPECT_EQ(Events.front(), "write begin 700");
+}
+
+TEST_F(TftpClientTest, BlockNumbersWrapFrom65535ToZero) {
+  // 8-byte blocks make 75,001 blocks of 600,000 bytes: past 65535 the numbers run 0, 1, ...
+  const TBytes file = Pattern(600000);
+  auto upload = StartUpload(file);
+  Server.ExpectRequest();
+  Server.Reply(Tftp::OptionAck("blksize", "8"));
+  EXPECT_EQ(Server.AcknowledgeAll(8), file);  // throws on any block number out of turn
+  upload.get();
+  EXPECT_EQ(Events.size(), 75001u + 2u);
+  EXPECT_EQ(Events[Events.size() - 2], "write work 600000");
+}
+
+// --- repeated and lost acknowledgements ---
+
+TEST_F(TftpClientTest, RepeatedAcknowledgementMakesTheClientSendItsBlockAgain) {
+  const TBytes file = Pattern(1000);
+  auto upload = StartUpload(file);
+  Server.ExpectRequest();
+  Server.Reply(Tftp::Ack(0));
+  const Tftp::TDatagram first = Server.Expect();
+  Server.Reply(Tftp::Ack(0));  // as if block 1 had not come
+  EXPECT_EQ(Server.Expect().Bytes, first.Bytes);
+  Server.Reply(Tftp::Ack(1));
+  EXPECT_EQ(Tftp::Block(Server.Expect().Bytes), 2);
+  Server.Reply(Tftp::Ack(2));
+  upload.get();
+  // The repeated block is no new progress.
+  EXPECT_EQ(Events, (std::vector<std::string>{"write begin 1000", "write work 512",
+                                              "write work 1000", "write end"}));
+}
+
+TEST_F(TftpClientTest, RepeatedOptionAckMakesTheClientSendBlockOneAgain) {
+  auto upload = StartUpload(Pattern(2000));
+  Server.ExpectRequest();
+  Server.Reply(Tftp::OptionAck("blksize", "1500"));
+  const Tftp::TDatagram first = Server.Expect();
+  Server.Reply(Tftp::OptionAck("blksize", "1500"));
+  EXPECT_EQ(Server.Expect().Bytes, first.Bytes);
+  Server.Reply(Tftp::Ack(1));
+  EXPECT_EQ(Tftp::Data(Server.Expect().Bytes).size(), 500u);
+  Server.Reply(Tftp::Ack(2));
+  upload.get();
+}
+
+TEST_F(TftpClientTest, AcknowledgementOfAnEarlierBlockDoesNotEndTheUploadAfterTheLastBlock) {
+  const TBytes file = Pattern(100);
+  auto upload = StartUpload(file);
+  Server.ExpectRequest();
+  Server.Reply(Tftp::Ack(0));
+  const Tftp::TDatagram last = Server.Expect();
+  Server.Reply(Tftp::Ack(0));  // the last block was lost on its way
+  EXPECT_EQ(Server.Expect().Bytes, last.Bytes);
+  Server.Reply(Tftp::Ack(1));
+  upload.get();
+}
+
+TEST_F(TftpClientTest, AcknowledgementOfAFutureBlockDoesNotSkipData) {
+  const TBytes file = Pattern(1000);
+  auto upload = StartUpload(file);
+  Server.ExpectRequest();
+  Server.Reply(Tftp::Ack(0));
+  const Tftp::TDatagram first = Server.Expect();
+  Server.Reply(Tftp::Ack(7));
+  EXPECT_EQ(Server.Expect().Bytes, first.Bytes);
+  Server.Reply(Tftp::Ack(1));
+  EXPECT_EQ(Tftp::Data(Server.Expect().Bytes), Slice(file, 512, 488));
+  Server.Reply(Tftp::Ack(2));
+  upload.get();
+}
+
+// --- error packets ---
+
+TEST_F(TftpClientTest, ErrorCode2RaisesAccessViolationWithExactlyThePacketsText) {
+  auto upload = StartUpload(Pattern(1000));
+  Server.ExpectRequest();
+  Server.Reply(Tftp::Error(2, "Access violation: image locked"));
+  EXPECT_EQ(MessageOf<EIdTFTPAccessViolation>(upload), "Access violation: image locked");
+  EXPECT_EQ(Events, (std::vector<std::string>{"write begin 1000", "write end"}));
+  EXPECT_TRUE(SocketOpenAtWorkEnd);
+  EXPECT_FALSE(Client.Active());
+}
+
+TEST_F(TftpClientTest, ErrorCode1RaisesFileNotFound) {
+  auto upload = StartUpload(Pattern(10));
+  Server.ExpectRequest();
+  Server.Reply(Tftp::Error(1, "File not found"));
+  EXPECT_EQ(MessageOf<EIdTFTPFileNotFound>(upload), "File not found");
+}
+
+TEST_F(TftpClientTest, ErrorCode4MidTransferRaisesIllegalOperation) {
+  auto upload = StartUpload(Pattern(1000));
+  Server.ExpectRequest();
+  Server.Reply(Tftp::Ack(0));
+  Server.Expect();
+  Server.Reply(Tftp::Error(4, "Illegal TFTP operation"));
+  EXPECT_EQ(MessageOf<EIdTFTPIllegalOperation>(upload), "Illegal TFTP operation");
+  EXPECT_EQ(Events, (std::vector<std::string>{"write begin 1000", "write work 512", "write end"}));
+  EXPECT_FALSE(Client.Active());
+}
+
+TEST_F(TftpClientTest, EveryErrorCodeRaisesItsOwnKind) {
+  const std::vector<std::pair<std::uint16_t, std::type_index>> kinds = {
+      {0, typeid(EIdTFTPException)},
+      {1, typeid(EIdTFTPFileNotFound)},
+      {2, typeid(EIdTFTPAccessViolation)},
+      {3, typeid(EIdTFTPAllocationExceeded)},
+      {4, typeid(EIdTFTPIllegalOperation)},
+      {5, typeid(EIdTFTPUnknownTransferID)},
+      {6, typeid(EIdTFTPFileAlreadyExists)},
+      {7, typeid(EIdTFTPNoSuchUser)},
+      {8, typeid(EIdTFTPOptionNegotiationFailed)},
+      {9, typeid(EIdTFTPException)},
+      {65535, typeid(EIdTFTPException)},
+  };
+  for (const auto& [code, kind] : kinds) {
+    SCOPED_TRACE("error code " + std::to_string(code));
+    auto upload = StartUpload(Pattern(10));
+    Server.ExpectRequest();
+    Server.Reply(Tftp::Error(code, "text of " + std::to_string(code)));
+    try {
+      upload.get();
+      ADD_FAILURE() << "the upload succeeded";
+    } catch (const EIdTFTPException& error) {
+      EXPECT_EQ(std::type_index(typeid(error)), kind);
+      EXPECT_EQ(std::string(error.what()), "text of " + std::to_string(code));
+    }
+  }
+}
+
+TEST_F(TftpClientTest, TftpErrorsAreTransportErrors) {
+  auto upload = StartUpload(Pattern(10));
+  Server.ExpectRequest();
+  Server.Reply(Tftp::Error(6, "File already exists"));
+  EXPECT_EQ(MessageOf<EIdException>(upload), "File already exists");
+}
+
+TEST_F(TftpClientTest, ErrorTextWithoutItsZeroByteIsReadToThePacketsEnd) {
+  auto upload = StartUpload(Pattern(10));
+  Server.ExpectRequest();
+  Server.Reply(Tftp::Of("\0\5\0\2disk full"sv));
+  EXPECT_EQ(MessageOf<EIdTFTPAccessViolation>(upload), "disk full");
+}
+
+// --- option acknowledgements the client cannot use ---
+
+TEST_F(TftpClientTest, UnusableBlockSizesEndTheUploadWithANegotiationError) {
+  for (const std::string_view value : {"abc"sv, ""sv, "0"sv, "7"sv, "65465"sv, "-512"sv, " 512"sv,
+                                       "512x"sv, "99999999999999999999"sv}) {
+    SCOPED_TRACE("blksize \"" + std::string(value) + "\"");
+    Events.clear();
+    auto upload = StartUpload(Pattern(1000));
+    Server.ExpectRequest();
+    Server.Reply(Tftp::OptionAck("blksize", value));
+    const std::string message = MessageOf<EIdTFTPOptionNegotiationFailed>(upload);
+    EXPECT_NE(message.find("Unusable blksize"), std::string::npos) << message;
+    EXPECT_EQ(Events, (std::vector<std::string>{"write begin 1000", "write end"}));
+    EXPECT_FALSE(Client.Active());
+  }
+}
+
+TEST_F(TftpClientTest, SmallestAndLargestBlockSizesAreUsable) {
+  for (const int size : {8, 65464}) {
+    SCOPED_TRACE("blksize " + std::to_string(size));
+    const TBytes file = Pattern(static_cast<std::size_t>(size) * 2 + 5);
+    auto upload = StartUpload(file);
+    Server.ExpectRequest();
+    Server.Reply(Tftp::OptionAck("blksize", std::to_string(size)));
+    EXPECT_EQ(Server.AcknowledgeAll(static_cast<std::size_t>(size)), file);
+    upload.get();
+  }
+}
+
+// --- silence and retries ---
+
+TEST_F(TftpClientTest, SilenceAfterTheRequestRaisesTimeout) {
+  Client.ReceiveTimeout = 200;
+  auto upload = StartUpload(Pattern(1000));
+  Server.ExpectRequest();
+  EXPECT_EQ(MessageOf<EIdTFTPException>(upload), "Timeout");
+  EXPECT_EQ(Events, (std::vector<std::string>{"write begin 1000", "write end"}));
+  EXPECT_FALSE(Client.Active());
+}
+
+TEST_F(TftpClientTest, SilenceMidTransferRaisesTimeout) {
+  Client.ReceiveTimeout = 200;
+  auto upload = StartUpload(Pattern(1000));
+  Server.ExpectRequest();
+  Server.Reply(Tftp::Ack(0));
+  Server.Expect();
+  EXPECT_EQ(MessageOf<EIdTFTPException>(upload), "Timeout");
+}
+
+TEST_F(TftpClientTest, SilenceAfterTheLastBlockCountsAsSuccess) {
+  Client.ReceiveTimeout = 200;
+  auto upload = StartUpload(Pattern(100));
+  Server.ExpectRequest();
+  Server.Reply(Tftp::Ack(0));
+  Server.Expect();  // the last block; the device restarts without acknowledging it
+  upload.get();
+  EXPECT_EQ(Events, (std::vector<std::string>{"write begin 100", "write work 100", "write end"}));
+}
+
+TEST_F(TftpClientTest, WithDefaultsSilenceRaisesTimeoutAfterOneWaitOfFourSeconds) {
+  TTftpClient defaults;
+  defaults.Host = Server.Address();
+  defaults.Port = Server.RequestPort();
+  std::istringstream source("firmware");
+  auto upload = std::async(std::launch::async, [&] { defaults.UploadStream(source, "/"); });
+  Server.ExpectRequest();
+  EXPECT_EQ(MessageOf<EIdTFTPException>(upload), "Timeout");
+  // No resend by default: the request came once.
+  EXPECT_THROW(Server.ExpectRequest(100), std::runtime_error);
+}
+
+TEST_F(TftpClientTest, RetriesResendTheRequestBeforeTimeout) {
+  Client.ReceiveTimeout = 100;
+  Client.Retries = 2;
+  auto upload = StartUpload(Pattern(10));
+  const TBytes request = Server.ExpectRequest().Bytes;
+  EXPECT_EQ(Server.ExpectRequest().Bytes, request);
+  EXPECT_EQ(Server.ExpectRequest().Bytes, request);
+  EXPECT_EQ(MessageOf<EIdTFTPException>(upload), "Timeout");
+  EXPECT_THROW(Server.ExpectRequest(100), std::runtime_error);
+}
+
+TEST_F(TftpClientTest, RetriesResendALostBlockAndTheTransferGoesOn) {
+  Client.ReceiveTimeout = 100;
+  Client.Retries = 1;
+  const TBytes file = Pattern(1000);
+  auto upload = StartUpload(file);
+  Server.ExpectRequest();
+  Server.Reply(Tftp::Ack(0));
+  const TBytes first = Server.Expect().Bytes;
+  EXPECT_EQ(Server.Expect().Bytes, first);  // no acknowledgement: sent once more
+  Server.Reply(Tftp::Ack(1));
+  const TBytes second = Server.Expect().Bytes;
+  EXPECT_EQ(Tftp::Data(second), Slice(file, 512, 488));
+  EXPECT_EQ(Server.Expect().Bytes, second);  // the resend count starts afresh for each block
+  Server.Reply(Tftp::Ack(2));
+  upload.get();
+}
+
+TEST_F(TftpClientTest, RetriesResendTheLastBlockBeforeSilenceCountsAsSuccess) {
+  Client.ReceiveTimeout = 100;
+  Client.Retries = 2;
+  auto upload = StartUpload(Pattern(100));
+  Server.ExpectRequest();
+  Server.Reply(Tftp::Ack(0));
+  const TBytes last = Server.Expect().Bytes;
+  EXPECT_EQ(Server.Expect().Bytes, last);
+  EXPECT_EQ(Server.Expect().Bytes, last);
+  upload.get();
+}
+
+// --- packets from anyone but the transfer peer ---
+
+TEST_F(TftpClientTest, ErrorFromAnotherPortIsIgnored) {
+  auto upload = StartUpload(Pattern(100));
+  Server.ExpectRequest();
+  Server.Reply(Tftp::Ack(0));
+  Server.Expect();
+  Server.ReplyFrom(Server.Address(), 0, Tftp::Error(2, "go away"));
+  Server.Reply(Tftp::Ack(1));
+  upload.get();
+}
+
+TEST_F(TftpClientTest, AcknowledgementFromAnotherPortDoesNotEndTheUpload) {
+  auto upload = StartUpload(Pattern(100));
+  Server.ExpectRequest();
+  Server.Reply(Tftp::Ack(0));
+  const TBytes last = Server.Expect().Bytes;
+  Server.ReplyFrom(Server.Address(), 0, Tftp::Ack(1));
+  // Had the stranger's acknowledgement ended the upload, this would go unanswered.
+  Server.Reply(Tftp::Ack(0));
+  EXPECT_EQ(Server.Expect().Bytes, last);
+  Server.Reply(Tftp::Ack(1));
+  upload.get();
+}
+
+TEST_F(TftpClientTest, PacketsFromAnotherAddressWithThePeersPortAreIgnored) {
+  auto upload = StartUpload(Pattern(100));
+  Server.ExpectRequest();
+  Server.Reply(Tftp::Ack(0));
+  const TBytes last = Server.Expect().Bytes;
+  Server.ReplyFrom("127.0.0.2", Server.TransferPort(), Tftp::Ack(1));
+  Server.ReplyFrom("127.0.0.2", Server.TransferPort(), Tftp::Error(1, "no"));
+  Server.Reply(Tftp::Ack(0));
+  EXPECT_EQ(Server.Expect().Bytes, last);
+  Server.Reply(Tftp::Ack(1));
+  upload.get();
+}
+
+TEST_F(TftpClientTest, EmptyDatagramIsIgnored) {
+  auto upload = StartUpload(Pattern(100));
+  Server.ExpectRequest();
+  Server.Reply({});
+  Server.Reply(Tftp::Ack(0));
+  Server.Expect();
+  Server.Reply({});
+  Server.Reply(Tftp::Ack(1));
+  upload.get();
+}
+
+TEST_F(TftpClientTest, FirstReplyFromTheRequestPortFixesThatPortAsPeer) {
+  auto upload = StartUpload(Pattern(100));
+  const Tftp::TDatagram request = Server.ExpectRequest();
+  Server.ReplyFromRequestPort(Tftp::Ack(0));
+  const Tftp::TDatagram data = Server.ExpectRequest();  // the data comes to the request port
+  EXPECT_EQ(Tftp::Block(data.Bytes), 1);
+  EXPECT_EQ(data.FromPort, request.FromPort);
+  Server.ReplyFromRequestPort(Tftp::Ack(1));
+  upload.get();
+}
+
+// --- files ---
+
+class TftpFileTest : public TftpClientTest {
+ protected:
+  TftpFileTest() {
+    char pattern[] = "/tmp/scoutor-tftp-XXXXXX";
+    Directory = mkdtemp(pattern);
+  }
+  ~TftpFileTest() override { std::filesystem::remove_all(Directory); }
+
+  std::string WriteFile(const std::string& name, const TBytes& content) {
+    const std::string path = Directory + "/" + name;
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(content.data()),
+               static_cast<std::streamsize>(content.size()));
+    return path;
+  }
+
+  std::string Directory;
+};
+
+TEST_F(TftpFileTest, UploadSendsTheFilesBytes) {
+  const TBytes file = Pattern(4000);
+  const std::string path = WriteFile("firmware.bin", file);
+  auto upload = std::async(std::launch::async, [&] { Client.Upload(path, "/"); });
+  Server.ExpectRequest();
+  Server.Reply(Tftp::OptionAck("blksize", "1500"));
+  EXPECT_EQ(Server.AcknowledgeAll(1500), file);
+  upload.get();
+  EXPECT_EQ(Events.front(), "write begin 4000");
+}
+
+TEST_F(TftpFileTest, MissingFileRaisesCannotOpenFileBeforeAnyPacketOrEvent) {
+  const std::string path = Directory + "/missing.bin";
+  try {
+    Client.Upload(path, "/");
+    ADD_FAILURE() << "the upload succeeded";
+  } catch (const EFOpenError& error) {
+    EXPECT_EQ(std::string(error.what()), "Cannot open file " + path);
+  }
+  EXPECT_TRUE(Events.empty());
+  EXPECT_THROW(Server.ExpectRequest(100), std::runtime_error);
+}
+
+TEST_F(TftpFileTest, DirectoryIsNoFileToUpload) {
+  EXPECT_THROW(Client.Upload(Directory, "/"), EFOpenError);
+  EXPECT_TRUE(Events.empty());
+}
+
+TEST_F(TftpFileTest, EveryUploadClosesItsSocketAndTheNextOpensAFreshOne) {
+  const std::string path = WriteFile("small.bin", Pattern(10));
+  for (int round = 0; round < 2; ++round) {
+    auto upload = std::async(std::launch::async, [&] { Client.Upload(path, "/"); });
+    const Tftp::TDatagram request = Server.ExpectRequest();
+    EXPECT_NE(request.FromPort, 0);
+    Server.Reply(Tftp::Ack(0));
+    Server.AcknowledgeAll(512);
+    upload.get();
+    EXPECT_FALSE(Client.Active());
+  }
+}
+
+}  // namespace
+}  // namespace scoutor

@@ -1,0 +1,169 @@
+// The TFTP write client against Debian's tftpd-hpa, each in a network namespace of its own,
+// joined by a veth link: what the client uploads arrives byte for byte.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/NetnsBed.h"
+#include "transport/TftpClient.h"
+#include "transport/TftpErrors.h"
+
+namespace scoutor {
+namespace {
+
+using TBytes = std::vector<std::uint8_t>;
+
+TBytes RandomBytes(std::size_t size) {
+  std::mt19937 generator(static_cast<unsigned>(size));
+  TBytes bytes(size);
+  for (auto& byte : bytes) byte = static_cast<std::uint8_t>(generator());
+  return bytes;
+}
+
+class TftpHpaTest : public ::testing::Test {
+ protected:
+  static constexpr const char* kServerAddress = "10.69.0.1";
+
+  void SetUp() override {
+    SCOUTOR_REQUIRE_NETNS();
+    Bed = std::make_unique<test::TNetnsBed>();
+    ServerNs = Bed->AddHost("tftpd");
+    ClientNs = Bed->AddHost("client");
+    Bed->Link(ServerNs, "eth0", std::string(kServerAddress) + "/24", ClientNs, "eth0",
+              "10.69.0.2/24");
+    char pattern[] = "/tmp/scoutor-tftpd-XXXXXX";
+    Root = mkdtemp(pattern);
+    Served = Root + "/served";
+    std::filesystem::create_directory(Served);
+    // tftpd-hpa drops to the user "nobody", who must be able to create files here.
+    chmod(Served.c_str(), 0777);
+  }
+
+  void TearDown() override {
+    Bed.reset();
+    if (!Root.empty()) std::filesystem::remove_all(Root);
+  }
+
+  // Starts tftpd-hpa on the server's port 69, creating uploaded files in Served, and waits
+  // until it listens.
+  void StartServer(const std::vector<std::string>& extraOptions = {}) {
+    std::vector<std::string> argv = {"/usr/sbin/in.tftpd", "--foreground", "--address",
+                                     std::string(kServerAddress) + ":69", "--create", "--secure"};
+    argv.insert(argv.end(), extraOptions.begin(), extraOptions.end());
+    argv.push_back(Served);
+    Bed->Spawn(ServerNs, argv, Root + "/tftpd.log");
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      if (!Bed->Run(ServerNs, "ss -Hlun 'sport = :69'").empty()) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    FAIL() << "tftpd-hpa does not listen on port 69";
+  }
+
+  std::string WriteLocal(const std::string& name, const TBytes& content) {
+    const std::string path = Root + "/" + name;
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(content.data()),
+               static_cast<std::streamsize>(content.size()));
+    return path;
+  }
+
+  // Uploads the local file from the client's namespace; returns the running totals that the
+  // work events reported.
+  std::vector<std::int64_t> Upload(const std::string& path, const std::string& remoteName) {
+    return Bed->InNamespace(ClientNs, [&] {
+      TTftpClient client;
+      client.Host = kServerAddress;
+      std::vector<std::int64_t> totals;
+      client.OnWork = [&](TTransportComponent&, TWorkMode, std::int64_t total) {
+        totals.push_back(total);
+      };
+      client.Upload(path, remoteName);
+      return totals;
+    });
+  }
+
+  // What the server stored under `name`, once it holds `size` bytes (the server may still be
+  // writing when the client has its last acknowledgement).
+  TBytes Stored(const std::string& name, std::size_t size) {
+    const std::string path = Served + "/" + name;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::error_code error;
+      if (std::filesystem::file_size(path, error) == size && !error) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::ifstream file(path, std::ios::binary);
+    return TBytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  }
+
+  std::unique_ptr<test::TNetnsBed> Bed;
+  std::string ServerNs;
+  std::string ClientNs;
+  std::string Root;
+  std::string Served;
+};
+
+TEST_F(TftpHpaTest, FileArrivesByteIdenticalIn1500ByteBlocks) {
+  StartServer();
+  const TBytes content = RandomBytes(300000);
+  const auto totals = Upload(WriteLocal("firmware.bin", content), "firmware.bin");
+  EXPECT_EQ(Stored("firmware.bin", content.size()), content);
+  ASSERT_EQ(totals.size(), 300000u / 1500u + 1);  // 200 full blocks and one empty one
+  EXPECT_EQ(totals.front(), 1500);
+  EXPECT_EQ(totals.back(), 300000);
+}
+
+TEST_F(TftpHpaTest, ServerRefusingTheBlockSizeOptionGets512ByteBlocks) {
+  StartServer({"--refuse", "blksize"});
+  const TBytes content = RandomBytes(100000);
+  const auto totals = Upload(WriteLocal("firmware.bin", content), "firmware.bin");
+  EXPECT_EQ(Stored("firmware.bin", content.size()), content);
+  ASSERT_EQ(totals.size(), 100000u / 512u + 1);
+  EXPECT_EQ(totals.front(), 512);
+}
+
+TEST_F(TftpHpaTest, ServerWithSmallerBlockLimitIsFollowed) {
+  StartServer({"--blocksize", "1024"});
+  const TBytes content = RandomBytes(50000);
+  const auto totals = Upload(WriteLocal("firmware.bin", content), "firmware.bin");
+  EXPECT_EQ(Stored("firmware.bin", content.size()), content);
+  EXPECT_EQ(totals.front(), 1024);
+}
+
+TEST_F(TftpHpaTest, EmptyFileArrivesEmpty) {
+  StartServer();
+  const auto totals = Upload(WriteLocal("empty.bin", {}), "empty.bin");
+  EXPECT_TRUE(std::filesystem::exists(Served + "/empty.bin"));
+  EXPECT_TRUE(Stored("empty.bin", 0).empty());
+  EXPECT_EQ(totals, std::vector<std::int64_t>{0});
+}
+
+TEST_F(TftpHpaTest, ExactMultipleOfTheBlockSizeArrivesWhole) {
+  StartServer();
+  const TBytes content = RandomBytes(4500);
+  const auto totals = Upload(WriteLocal("three-blocks.bin", content), "three-blocks.bin");
+  EXPECT_EQ(Stored("three-blocks.bin", content.size()), content);
+  EXPECT_EQ(totals, (std::vector<std::int64_t>{1500, 3000, 4500, 4500}));
+}
+
+TEST_F(TftpHpaTest, ServersRefusalArrivesAsItsErrorKindWithItsText) {
+  StartServer();
+  const std::string path = WriteLocal("firmware.bin", RandomBytes(1000));
+  try {
+    Upload(path, "no-such-directory/firmware.bin");
+    ADD_FAILURE() << "the upload succeeded";
+  } catch (const EIdTFTPFileNotFound& error) {
+    EXPECT_FALSE(std::string(error.what()).empty());
+  }
+}
+
+}  // namespace
+}  // namespace scoutor
