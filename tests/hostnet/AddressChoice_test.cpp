@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/hostnet/MadeUpAdapterPlatform.h"
+#include "tests/support/NetnsBed.h"
 
 namespace scoutor {
 namespace {
@@ -166,6 +167,32 @@ TEST_F(ChooseIPAddressTest, CheckThatFailsEndsTheChoiceAtOnce) {
                std::runtime_error);
   EXPECT_EQ(checks, 2);
   ExpectOutputsUntouched();
+}
+
+// With real pings on a segment where 10.0.0.2 and 10.0.0.3 are taken: the choice is 10.0.0.4,
+// after the full time-out of its check.
+TEST(ChooseIPAddressOnASegment, PicksTheFirstAddressThatNobodyAnswers) {
+  SCOUTOR_REQUIRE_NETNS();
+  test::TNetnsBed bed;
+  const std::string segment = bed.AddSegment("lan");
+  const std::string host = bed.AddHost("host");
+  bed.Attach(host, segment, "eth0", "10.0.0.1/29");
+  bed.Attach(bed.AddHost("a"), segment, "eth0", "10.0.0.2/29");
+  bed.Attach(bed.AddHost("b"), segment, "eth0", "10.0.0.3/29");
+
+  struct TChoice {
+    bool Chosen = false;
+    std::string Address, Mask, Gateway;
+  };
+  const TChoice choice = bed.InNamespace(host, [] {
+    TChoice result;
+    result.Chosen = ChooseIPAddress("10.0.0.1", result.Address, result.Mask, result.Gateway);
+    return result;
+  });
+  EXPECT_TRUE(choice.Chosen);
+  EXPECT_EQ(choice.Address, "10.0.0.4");
+  EXPECT_EQ(choice.Mask, "255.255.255.248");
+  EXPECT_EQ(choice.Gateway, "0.0.0.0");
 }
 
 }  // namespace
