@@ -1,0 +1,344 @@
+// vepctl as its users run it: usage errors, help and ID conversion on this host (nothing is
+// sent), and, inside a private namespace network with simulated devices, discovery with
+// reachability, the IP settings round trip, Auto IP and the engine lock.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/NetnsBed.h"
+
+namespace scoutor::test {
+namespace {
+
+using ::testing::HasSubstr;
+
+const std::string kVepctl = SCOUTOR_BINARY_DIR "/tools/vepctl/vepctl";
+const std::string kVepsim = SCOUTOR_BINARY_DIR "/tools/vepsim/vepsim";
+
+struct TRun {
+  int Exit = -1;
+  std::string Output;
+};
+
+// Runs vepctl on this host with `arguments` (shell words, redirections allowed). Only for
+// commands that send nothing.
+TRun RunHere(const std::string& arguments) {
+  TRun run;
+  FILE* pipe = popen((kVepctl + " " + arguments).c_str(), "r");
+  if (pipe == nullptr) throw std::runtime_error("popen failed");
+  char buffer[4096];
+  for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.Output.append(buffer, n);
+  const int status = pclose(pipe);
+  run.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+// The JSON objects of a run's output, one per line.
+std::vector<nlohmann::json> JsonLines(const std::string& output) {
+  std::vector<nlohmann::json> lines;
+  std::istringstream in(output);
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty()) lines.push_back(nlohmann::json::parse(line));
+  return lines;
+}
+
+// ---- on this host: nothing reaches the network ----
+
+TEST(VepctlUsage, NoCommandIsAUsageError) {
+  const TRun run = RunHere("2>&1");
+  EXPECT_EQ(run.Exit, 2);
+  EXPECT_THAT(run.Output, HasSubstr("discover"));
+}
+
+TEST(VepctlUsage, AnUnknownCommandIsAUsageError) {
+  EXPECT_EQ(RunHere("frobnicate 2>/dev/null").Exit, 2);
+}
+
+TEST(VepctlUsage, AGarbledDeviceIDIsAUsageError) {
+  const TRun run = RunHere("get-ip 00:0A:1B 2>&1");
+  EXPECT_EQ(run.Exit, 2);
+  EXPECT_THAT(run.Output, HasSubstr("not a device ID"));
+  EXPECT_EQ(RunHere("auto-ip 00:0A:1B:2C:3D:XY 2>/dev/null").Exit, 2);
+}
+
+TEST(VepctlUsage, SetIPNeedsDHCPOrAWholeStaticConfiguration) {
+  EXPECT_EQ(RunHere("set-ip 00:0A:1B:2C:3D:4E 2>/dev/null").Exit, 2);
+  EXPECT_EQ(RunHere("set-ip 00:0A:1B:2C:3D:4E --ip 10.0.0.5 2>/dev/null").Exit, 2);
+  EXPECT_EQ(RunHere("set-ip 00:0A:1B:2C:3D:4E --dhcp --ip 10.0.0.5 --mask 255.255.255.0 "
+                    "--gateway 10.0.0.1 2>/dev/null")
+                .Exit,
+            2);
+  EXPECT_EQ(RunHere("set-ip 00:0A:1B:2C:3D:4E --ip 10.0.0.500 --mask 255.255.255.0 "
+                    "--gateway 10.0.0.1 2>/dev/null")
+                .Exit,
+            2);
+}
+
+TEST(VepctlUsage, UpgradeOfAMissingFileIsAUsageError) {
+  EXPECT_EQ(RunHere("upgrade /nonexistent/firmware.bin 10.0.0.5 2>/dev/null").Exit, 2);
+}
+
+TEST(VepctlUsage, HelpListsEveryCommandAndTheGlobalOptions) {
+  const TRun run = RunHere("--help");
+  EXPECT_EQ(run.Exit, 0);
+  for (const char* command : {"discover", "get-ip", "set-ip", "auto-ip", "upgrade", "ping",
+                              "choose-ip", "mac-to-id", "--json", "-d"})
+    EXPECT_THAT(run.Output, HasSubstr(command));
+}
+
+TEST(VepctlUsage, EveryCommandHasHelp) {
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"discover", "--ping"},   {"get-ip", "--wait"},   {"set-ip", "--gateway"},
+      {"auto-ip", "--force"},   {"upgrade", "ADDRESS"}, {"ping", "ADDRESS"},
+      {"choose-ip", "LOCAL-ADDRESS"}, {"mac-to-id", "TEXT"}};
+  for (const auto& [command, option] : expected) {
+    const TRun run = RunHere(command + " --help");
+    EXPECT_EQ(run.Exit, 0) << command;
+    EXPECT_THAT(run.Output, HasSubstr(option)) << command;
+  }
+}
+
+TEST(VepctlUsage, MacToIDPrintsTheEightBytesOfTheNodeID) {
+  TRun run = RunHere("mac-to-id 00:0a:1b:2c:3d:4e");
+  EXPECT_EQ(run.Exit, 0);
+  EXPECT_EQ(run.Output, "00 01 00 0A 1B 2C 3D 4E\n");
+
+  run = RunHere("--json mac-to-id 00:0A:1B:2C:3D:4E");
+  EXPECT_EQ(run.Exit, 0);
+  EXPECT_EQ(nlohmann::json::parse(run.Output),
+            (nlohmann::json{{"id_text", "00:0A:1B:2C:3D:4E"},
+                            {"node_id", "00 01 00 0A 1B 2C 3D 4E"}}));
+}
+
+TEST(VepctlUsage, MacToIDLeavesBytesTheTextDoesNotGiveAtZero) {
+  const TRun run = RunHere("mac-to-id 1:2:3");
+  EXPECT_EQ(run.Exit, 0);
+  EXPECT_EQ(run.Output, "00 01 01 02 03 00 00 00\n");
+}
+
+// ---- in a private network: a PC and two simulated devices on one switched segment ----
+//
+//   pc    10.0.0.1/24 (default route via 10.0.0.254, which does not exist)
+//   near  10.0.0.7/24      device Sensor-1, 00:0A:1B:2C:3D:4E, reachable
+//   far   192.168.50.9/24  device Camera-2, 00:0A:1B:2C:3D:50, in a foreign subnet: it hears
+//                          broadcasts but cannot answer a ping; its simulator really moves its
+//                          address on a static set-IP
+
+constexpr const char* kNearID = "00:0A:1B:2C:3D:4E";
+constexpr const char* kFarID = "00:0A:1B:2C:3D:50";
+
+class VepctlNetwork : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SCOUTOR_REQUIRE_NETNS();
+    Bed = std::make_unique<TNetnsBed>();
+    const std::string lan = Bed->AddSegment("lan");
+    Pc = Bed->AddHost("pc");
+    Bed->Attach(Pc, lan, "eth0", "10.0.0.1/24");
+    Bed->Run(Pc, "ip route add default via 10.0.0.254");
+    Near = Bed->AddHost("near");
+    Bed->Attach(Near, lan, "eth0", "10.0.0.7/24");
+    Far = Bed->AddHost("far");
+    Bed->Attach(Far, lan, "eth0", "192.168.50.9/24");
+  }
+
+  void StartDevices() {
+    Bed->Spawn(Near, {kVepsim, "--device",
+                      std::string("mac=") + kNearID +
+                          ",name=Sensor-1,type=Bridge,ip=10.0.0.7,mask=255.255.255.0,gw=10.0.0.254"});
+    Bed->Spawn(Far, {kVepsim, "--readdress", "eth0", "--device",
+                     std::string("mac=") + kFarID +
+                         ",name=Camera-2,type=Camera,ip=192.168.50.9,mask=255.255.255.0,"
+                         "gw=192.168.50.1"});
+    WaitForListener(Near, ":17784");
+    WaitForListener(Far, ":17784");
+  }
+
+  // Waits (bounded) until something in `ns` listens on the UDP port `port` (":17784").
+  void WaitForListener(const std::string& ns, const std::string& port) {
+    for (int i = 0; i < 500; ++i) {
+      if (Bed->Run(ns, "ss -Huan").find(port) != std::string::npos) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    FAIL() << "nothing listens on " << port << " in " << ns;
+  }
+
+  // Runs vepctl in the PC's namespace; standard error is dropped unless `withErrors`.
+  TRun Vepctl(const std::string& arguments, bool withErrors = false) {
+    const std::string output = Bed->Run(
+        Pc, kVepctl + " " + arguments + (withErrors ? " 2>&1" : " 2>/dev/null") + "; echo exit=$?");
+    const std::size_t mark = output.rfind("exit=");
+    TRun run;
+    run.Output = output.substr(0, mark);
+    run.Exit = std::stoi(output.substr(mark + 5));
+    return run;
+  }
+
+  static const nlohmann::json* DeviceWithID(const std::vector<nlohmann::json>& devices,
+                                            const std::string& id) {
+    for (const auto& device : devices)
+      if (device.at("id") == id) return &device;
+    return nullptr;
+  }
+
+  std::unique_ptr<TNetnsBed> Bed;
+  std::string Pc;
+  std::string Near;
+  std::string Far;
+};
+
+TEST_F(VepctlNetwork, DiscoverWithoutDevicesFindsNoneAndExitsOne) {
+  const TRun run = Vepctl("--json discover --wait 2600");
+  EXPECT_EQ(run.Exit, 1);
+  EXPECT_EQ(run.Output, "");
+}
+
+TEST_F(VepctlNetwork, DiscoverListsEverySimulatedDeviceOnceWithItsInterface) {
+  StartDevices();
+  const TRun run = Vepctl("discover --json");
+  ASSERT_EQ(run.Exit, 0) << run.Output;
+  const std::vector<nlohmann::json> devices = JsonLines(run.Output);
+  ASSERT_EQ(devices.size(), 2U) << run.Output;  // five broadcasts, one line per device
+  const nlohmann::json* near = DeviceWithID(devices, kNearID);
+  const nlohmann::json* far = DeviceWithID(devices, kFarID);
+  ASSERT_NE(near, nullptr);
+  ASSERT_NE(far, nullptr);
+  EXPECT_EQ(*near, (nlohmann::json{{"name", "Sensor-1"},
+                                   {"type", "Bridge"},
+                                   {"ip", "10.0.0.7"},
+                                   {"id", kNearID},
+                                   {"interface", "10.0.0.1"}}));
+  EXPECT_EQ(far->at("ip"), "192.168.50.9");
+  EXPECT_EQ(far->at("name"), "Camera-2");
+}
+
+TEST_F(VepctlNetwork, DiscoverWithPingTellsTheDeviceInAForeignSubnetIsNotReachable) {
+  StartDevices();
+  const TRun run = Vepctl("discover --ping --json");
+  ASSERT_EQ(run.Exit, 0) << run.Output;
+  const std::vector<nlohmann::json> devices = JsonLines(run.Output);
+  ASSERT_EQ(devices.size(), 2U) << run.Output;
+  EXPECT_EQ(DeviceWithID(devices, kNearID)->at("reachable"), true);
+  EXPECT_EQ(DeviceWithID(devices, kFarID)->at("reachable"), false);
+}
+
+TEST_F(VepctlNetwork, TextOutputIsOneTabSeparatedLinePerDevice) {
+  StartDevices();
+  const TRun run = Vepctl("discover");
+  ASSERT_EQ(run.Exit, 0);
+  EXPECT_THAT(run.Output,
+              HasSubstr("Sensor-1\tBridge\t10.0.0.7\t00:0A:1B:2C:3D:4E\t10.0.0.1\n"));
+  EXPECT_THAT(run.Output,
+              HasSubstr("Camera-2\tCamera\t192.168.50.9\t00:0A:1B:2C:3D:50\t10.0.0.1\n"));
+}
+
+TEST_F(VepctlNetwork, SetIPThenGetIPShowsTheNewSettings) {
+  StartDevices();
+  TRun run = Vepctl(std::string("--json get-ip ") + kNearID);
+  ASSERT_EQ(run.Exit, 0);
+  EXPECT_EQ(nlohmann::json::parse(run.Output),
+            (nlohmann::json{{"id", kNearID},
+                            {"dhcp", false},
+                            {"ip", "10.0.0.7"},
+                            {"mask", "255.255.255.0"},
+                            {"gateway", "10.0.0.254"},
+                            {"interface", "10.0.0.1"}}));
+
+  run = Vepctl(std::string("--json set-ip ") + kNearID +
+               " --ip 10.0.0.7 --mask 255.255.0.0 --gateway 10.0.0.253");
+  ASSERT_EQ(run.Exit, 0);
+  EXPECT_EQ(nlohmann::json::parse(run.Output),
+            (nlohmann::json{{"id", kNearID}, {"acknowledged", true}, {"ip", "10.0.0.7"}}));
+
+  run = Vepctl(std::string("get-ip ") + kNearID);
+  ASSERT_EQ(run.Exit, 0);
+  EXPECT_EQ(run.Output,
+            "id=00:0A:1B:2C:3D:4E dhcp=off ip=10.0.0.7 mask=255.255.0.0 gateway=10.0.0.253 "
+            "interface=10.0.0.1\n");
+
+  run = Vepctl(std::string("--json set-ip ") + kNearID + " --dhcp");
+  ASSERT_EQ(run.Exit, 0);
+  run = Vepctl(std::string("--json get-ip ") + kNearID);
+  ASSERT_EQ(run.Exit, 0);
+  EXPECT_EQ(nlohmann::json::parse(run.Output).at("dhcp"), true);
+}
+
+TEST_F(VepctlNetwork, GetIPWithoutAnAnswerSaysSoAndExitsOne) {
+  StartDevices();
+  const TRun run = Vepctl("get-ip 00:0A:1B:2C:3D:99 --wait 500", true);
+  EXPECT_EQ(run.Exit, 1);
+  EXPECT_THAT(run.Output, HasSubstr("Communication Failed"));
+}
+
+TEST_F(VepctlNetwork, AutoIPGivesTheUnreachableDeviceAnAddressThatAnswersAPing) {
+  StartDevices();
+  TRun run = Vepctl(std::string("--json auto-ip ") + kFarID);
+  ASSERT_EQ(run.Exit, 0) << run.Output;
+  const nlohmann::json result = nlohmann::json::parse(run.Output);
+  EXPECT_EQ(result.at("old_ip"), "192.168.50.9");
+  EXPECT_EQ(result.at("changed"), true);
+  // The first address after the PC's own that no one answers for.
+  EXPECT_EQ(result.at("ip"), "10.0.0.2");
+  EXPECT_EQ(result.at("mask"), "255.255.255.0");
+  EXPECT_EQ(result.at("gateway"), "10.0.0.254");
+  EXPECT_EQ(result.at("reachable"), true);
+
+  // The device really moved: it answers there, for anyone.
+  EXPECT_EQ(Vepctl("ping 10.0.0.2").Exit, 0);
+  EXPECT_THAT(Bed->Run(Far, "ip -4 -o addr show dev eth0"), HasSubstr("10.0.0.2/24"));
+}
+
+TEST_F(VepctlNetwork, AutoIPLeavesADeviceThatAnswersAPingAlone) {
+  StartDevices();
+  const TRun run = Vepctl(std::string("--json auto-ip ") + kNearID);
+  ASSERT_EQ(run.Exit, 0);
+  const nlohmann::json result = nlohmann::json::parse(run.Output);
+  EXPECT_EQ(result.at("changed"), false);
+  EXPECT_EQ(result.at("ip"), "10.0.0.7");
+  EXPECT_EQ(result.at("reachable"), true);
+}
+
+TEST_F(VepctlNetwork, AutoIPOfADeviceThatDoesNotAnswerTheScanFails) {
+  StartDevices();
+  const TRun run = Vepctl("auto-ip 00:0A:1B:2C:3D:99 --wait 800", true);
+  EXPECT_EQ(run.Exit, 1);
+  EXPECT_THAT(run.Output, HasSubstr("did not answer the scan"));
+}
+
+TEST_F(VepctlNetwork, PingAndChooseIPWorkOnThePCsSubnet) {
+  StartDevices();
+  EXPECT_EQ(Vepctl("ping 10.0.0.7").Exit, 0);
+  const TRun run = Vepctl("--json choose-ip 10.0.0.1");
+  ASSERT_EQ(run.Exit, 0);
+  EXPECT_EQ(nlohmann::json::parse(run.Output),
+            (nlohmann::json{{"interface", "10.0.0.1"},
+                            {"ip", "10.0.0.2"},
+                            {"mask", "255.255.255.0"},
+                            {"gateway", "10.0.0.254"}}));
+}
+
+TEST_F(VepctlNetwork, ASecondCopyInTheSameNamespaceIsRefused) {
+  const pid_t first = Bed->Spawn(Pc, {kVepctl, "discover", "--wait", "20000"});
+  // Bounded wait until the first copy holds the engine lock (an abstract Unix socket).
+  bool held = false;
+  for (int i = 0; i < 500 && !held; ++i) {
+    held = Bed->Run(Pc, "cat /proc/net/unix").find("HalvexVEPMutex") != std::string::npos;
+    if (!held) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(held);
+  const TRun run = Vepctl("--json discover", true);
+  EXPECT_EQ(run.Exit, 1);
+  EXPECT_THAT(run.Output, HasSubstr("another process"));
+  Bed->Stop(first);
+}
+
+}  // namespace
+}  // namespace scoutor::test

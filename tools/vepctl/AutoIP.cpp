@@ -1,0 +1,136 @@
+// vepctl auto-ip: the main window's Auto IP. Finds the device by a scan, chooses a free address
+// in the subnet of the local interface that heard it, sends that as its static configuration,
+// scans again and checks that the device now answers a ping.
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+#include "protocol/VEP.h"
+#include "protocol/VepWire.h"
+#include "tools/vepctl/Commands.h"
+#include "tools/vepctl/DeviceScan.h"
+#include "tools/vepctl/Output.h"
+#include "tools/vepctl/Reachability.h"
+#include "tools/vepctl/Session.h"
+
+namespace scoutor::vepctl {
+
+namespace {
+
+struct TAutoIPOptions {
+  std::string ID;
+  bool Force = false;
+  int WaitMs = 3000;
+};
+
+// What Auto IP did, printed as its result.
+struct TAutoIPResult {
+  TDeviceInfo Device;  // as the first scan found it
+  bool Changed = false;
+  std::string Address;  // the address the device answered from at the end
+  std::string Mask;
+  std::string Gateway;
+  bool Reachable = false;
+};
+
+void Status(const std::string& text) { std::fprintf(stderr, "vepctl: %s\n", text.c_str()); }
+
+void PrintResult(const TOutput& output, const TAutoIPResult& result) {
+  const TRecord record = {{"id", result.Device.ID},
+                          {"interface", result.Device.Interface},
+                          {"old_ip", result.Device.IPAddress},
+                          {"changed", result.Changed},
+                          {"ip", result.Address},
+                          {"mask", result.Mask},
+                          {"gateway", result.Gateway},
+                          {"reachable", result.Reachable}};
+  std::string text = "id=" + Printable(result.Device.ID) + " old_ip=" +
+                     Printable(result.Device.IPAddress) + " ip=" + Printable(result.Address);
+  if (result.Changed) text += " mask=" + result.Mask + " gateway=" + result.Gateway;
+  text += result.Reachable ? " reachable" : " not reachable";
+  output.Record(record, text);
+}
+
+int RunAutoIP(const TAutoIPOptions& options, const TGlobalOptions& global) {
+  const TOutput output(global.Json);
+  TSession session(global.Debug);
+  const TVEPNodeID id = DeviceNodeID(options.ID);
+  const std::string idText = IDText(id);
+
+  TDeviceScan scan(session);
+  scan.Run(options.WaitMs, [&] { return scan.Find(idText) != nullptr; });
+  const TDeviceInfo* found = scan.Find(idText);
+  if (found == nullptr) {
+    Status("device " + idText + " did not answer the scan");
+    return 1;
+  }
+  TAutoIPResult result;
+  result.Device = *found;
+  result.Address = found->IPAddress;
+  Status("found " + idText + " at " + Printable(found->IPAddress) + " through interface " +
+         Printable(found->Interface));
+
+  // Auto IP is for a device that does not answer a ping; one that does keeps its address.
+  if (!options.Force && PingAll(session, {found->IPAddress}).front()) {
+    result.Reachable = true;
+    Status("it already answers a ping; nothing changed (--force changes it anyway)");
+    PrintResult(output, result);
+    return 0;
+  }
+
+  Status("choosing a free address in the subnet of " + Printable(found->Interface) +
+         " (one ping per candidate)");
+  char address[16] = {};
+  char mask[16] = {};
+  char gateway[16] = {};
+  if (VEPChooseIPAddress(found->Interface.c_str(), address, mask, gateway) == 0) {
+    Status("no free address found in the subnet of interface " + Printable(found->Interface));
+    return 1;
+  }
+  result.Changed = true;
+  result.Mask = mask;
+  result.Gateway = gateway;
+  Status(std::string("setting ") + address + " mask " + mask + " gateway " + gateway);
+  session.Vep().SetIP(id, address, mask, gateway, false);
+
+  // Replies to the first scan's later broadcasts may still be queued, so the rescan takes the
+  // reply from the new address, or else the device's last reply.
+  std::optional<TDeviceInfo> latest;
+  TDeviceScan rescan(session);
+  rescan.OnReply = [&](const TDeviceInfo& reply) {
+    if (reply.ID == idText) latest = reply;
+  };
+  rescan.Run(options.WaitMs, [&] { return latest && latest->IPAddress == address; });
+  if (!latest) {
+    Status("device " + idText + " did not answer the scan after the change");
+    result.Address.clear();
+    PrintResult(output, result);
+    return 1;
+  }
+  result.Address = latest->IPAddress;
+  result.Reachable = PingAll(session, {result.Address}).front();
+  PrintResult(output, result);
+  return result.Reachable ? 0 : 1;
+}
+
+}  // namespace
+
+void AddAutoIPCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) {
+  auto options = std::make_shared<TAutoIPOptions>();
+  CLI::App* command = app.add_subcommand(
+      "auto-ip",
+      "Give a device that does not answer a ping a free address in the subnet of the local "
+      "interface that hears it, then scan again and check that it answers now. Exit 0 only "
+      "if it does.");
+  command->add_option("ID", options->ID, "The device's ID, e.g. 00:0A:1B:2C:3D:4E")
+      ->required()
+      ->check(DeviceIDText());
+  command->add_flag("--force", options->Force,
+                    "Change the address even when the device answers a ping already");
+  command->add_option("--wait", options->WaitMs, "Listen this long for each of the two scans")
+      ->option_text("MS (default 3000)")
+      ->check(CLI::Range(0, 600000));
+  command->callback([options, &global, &exitCode] { exitCode = RunAutoIP(*options, global); });
+}
+
+}  // namespace scoutor::vepctl

@@ -1,0 +1,54 @@
+// vepctl discover: lists the devices that answer one scan, optionally with their reachability.
+#include <memory>
+
+#include "tools/vepctl/Commands.h"
+#include "tools/vepctl/DeviceRecord.h"
+#include "tools/vepctl/DeviceScan.h"
+#include "tools/vepctl/Output.h"
+#include "tools/vepctl/Reachability.h"
+#include "tools/vepctl/Session.h"
+
+namespace scoutor::vepctl {
+
+namespace {
+
+struct TDiscoverOptions {
+  bool Ping = false;
+  int WaitMs = 3000;
+};
+
+int RunDiscover(const TDiscoverOptions& options, const TGlobalOptions& global) {
+  const TOutput output(global.Json);
+  TSession session(global.Debug);
+  TDeviceScan scan(session);
+  // Without pings every device is shown as soon as it answers.
+  if (!options.Ping)
+    scan.OnNewDevice = [&output](const TDeviceInfo& device) { PrintDevice(output, device); };
+  scan.Run(options.WaitMs);
+  if (options.Ping) {
+    std::vector<std::string> addresses;
+    for (const TDeviceInfo& device : scan.Devices()) addresses.push_back(device.IPAddress);
+    const std::vector<bool> reachable = PingAll(session, addresses);
+    for (std::size_t i = 0; i < reachable.size(); ++i)
+      PrintDevice(output, scan.Devices()[i], reachable[i]);
+  }
+  return scan.Devices().empty() ? 1 : 0;
+}
+
+}  // namespace
+
+void AddDiscoverCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) {
+  auto options = std::make_shared<TDiscoverOptions>();
+  CLI::App* command = app.add_subcommand(
+      "discover",
+      "Scan for devices (five broadcasts 500 ms apart) and list each one that answers: name, "
+      "type, IP address, ID and the local interface that heard it. Exit 1 when none answers.");
+  command->add_flag("--ping", options->Ping,
+                    "Also check whether each device answers a ping (up to 5 s, side by side)");
+  command->add_option("--wait", options->WaitMs, "Listen this long from the scan's start")
+      ->option_text("MS (default 3000)")
+      ->check(CLI::Range(0, 600000));
+  command->callback([options, &global, &exitCode] { exitCode = RunDiscover(*options, global); });
+}
+
+}  // namespace scoutor::vepctl

@@ -1,0 +1,25 @@
+#include "tools/vepctl/Output.h"
+
+#include <cstdio>
+
+namespace scoutor::vepctl {
+
+void TOutput::Record(const TRecord& record, const std::string& text) const {
+  const std::string line =
+      AsJson ? record.dump(-1, ' ', false, TRecord::error_handler_t::replace) : text;
+  std::fputs(line.c_str(), stdout);
+  std::fputc('\n', stdout);
+  // Lines reach a pipe at once, so a reader sees each record as it happens.
+  std::fflush(stdout);
+}
+
+std::string Printable(const std::string& text) {
+  std::string shown = text;
+  for (char& c : shown) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) c = '?';
+  }
+  return shown;
+}
+
+}  // namespace scoutor::vepctl

@@ -1,0 +1,29 @@
+#pragma once
+// What a command prints on standard output: one record per line, either as text for people or,
+// with --json, as one JSON object per line. Texts that come from devices may hold any bytes:
+// text output shows control characters as '?', JSON output replaces invalid UTF-8.
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace scoutor::vepctl {
+
+// One JSON record; its fields keep the order in which they were added.
+using TRecord = nlohmann::ordered_json;
+
+class TOutput {
+ public:
+  explicit TOutput(bool json) : AsJson(json) {}
+
+  bool Json() const { return AsJson; }
+  // Prints `record` as one JSON line, or `text` as one line.
+  void Record(const TRecord& record, const std::string& text) const;
+
+ private:
+  bool AsJson;
+};
+
+// `text` with every control character (and DEL) replaced by '?', safe to show on a terminal.
+std::string Printable(const std::string& text);
+
+}  // namespace scoutor::vepctl
