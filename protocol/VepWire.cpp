@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "hostnet/FormatIPv4.h"
 #include "transport/ByteOrder.h"
 
 namespace scoutor {
@@ -19,10 +20,11 @@ std::string ValueText(const TValue& value, std::size_t length) {
   return std::string(reinterpret_cast<const char*>(value.data()), length);
 }
 
+// The first four value bytes, in wire (dotted) order.
 std::string ValueAddress(const TValue& value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", value[0], value[1], value[2], value[3]);
-  return text;
+  std::uint32_t networkOrder = 0;
+  std::memcpy(&networkOrder, value.data(), sizeof networkOrder);
+  return FormatIPv4(networkOrder);
 }
 
 TVEPDatagram ToDatagram(const TVEPHeader& header, std::size_t size) {

@@ -1,0 +1,71 @@
+#pragma once
+// The VEP protocol engine, TVEP: one per process (EngineInstance). It owns the UDP endpoint on
+// port 17784, broadcasts the three requests, checks and decodes every datagram it receives and
+// raises the results as events on the one application callback, and routes every diagnostic
+// of the protocol side (message box and/or vepMessage event). Requests are fire-and-forget.
+// Threads: the endpoint's listener hands each datagram to the main loop's thread and waits
+// there, so HandleDatagram, diagnostics and events run on that thread, one datagram at a time;
+// the operations are called on that thread as well.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "protocol/Diagnostics.h"
+#include "protocol/VEP.h"
+#include "protocol/VepFormat.h"
+#include "protocol/VepWire.h"
+#include "transport/ByteStream.h"
+#include "transport/SocketBinding.h"
+#include "transport/UdpEndpoint.h"
+
+namespace scoutor {
+
+class TVEP final : public TVEPDiagnostics {
+ public:
+  // Reads the host's adapters: one binding per configured local address when the host has more
+  // than one interface besides loopback, else one on the any-address; the host's node ID comes
+  // from the first configured address (0.0.0.0 when there is none). Opens no socket: the
+  // endpoint opens at the first send.
+  TVEP();
+  ~TVEP() override;
+  TVEP(const TVEP&) = delete;
+  TVEP& operator=(const TVEP&) = delete;
+
+  // Stores the callback (nullptr: no events). Flag bits switch diagnostics on as events
+  // (MessageEventsFlag) and as message boxes (MessageBoxFlag); a clear bit switches nothing off.
+  void SetApplicationCallback(TVEPApplicationCallback callback, std::uint8_t flags);
+
+  // Broadcast one request to 255.255.255.255:17784 out of every bound interface. Any error
+  // while sending is swallowed: the request is lost.
+  void SendDiscover();
+  void SendGetIP(const TVEPNodeID& device);
+  void SendSetIP(const TVEPNodeID& device, const std::string& address, const std::string& mask,
+                 const std::string& gateway, std::uint8_t dhcp);
+
+  // The endpoint's receive handler: checks the header, decodes the reply and raises its event.
+  void HandleDatagram(TUdpEndpoint& sender, TByteStream& data, TSocketBinding& binding);
+
+  // Shows `text` in a "HalvexVEP Exception" box, then raises it as vepMessage, as the flags say.
+  void ReportMessage(const std::string& text) override;
+
+  const TVEPNodeID& HostID() const { return Host; }
+  const std::string& HostAddressText() const { return HostAddress; }
+  bool MultiBinding() const { return PerAddress; }
+  bool ForwardMessages() const { return ForwardMessageEvents; }
+  bool ShowMessageBoxes() const { return ShowBoxes; }
+  TUdpEndpoint& Endpoint() { return *Udp; }
+
+ private:
+  void Broadcast(const TVEPDatagram& datagram);
+  void Raise(std::uint32_t event, void* record);
+
+  std::unique_ptr<TUdpEndpoint> Udp;
+  TVEPNodeID Host{};
+  std::string HostAddress;
+  bool PerAddress = false;
+  bool ForwardMessageEvents = false;
+  bool ShowBoxes = false;
+  TVEPApplicationCallback ApplicationCallback = nullptr;
+};
+
+}  // namespace scoutor
