@@ -1,7 +1,12 @@
 #include "transport/TftpClient.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <climits>
@@ -10,9 +15,12 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "transport/ByteOrder.h"
 #include "transport/FileErrors.h"
+#include "transport/SocketErrors.h"
+#include "transport/SocketStack.h"
 #include "transport/TftpErrors.h"
 
 namespace scoutor {
@@ -137,6 +145,37 @@ int AcceptedBlockSize(const std::string& value) {
   return size;
 }
 
+// --- the socket, once the transfer peer is known ---
+// Data packets and replies go straight through the socket with the peer's address kept in
+// binary: no name look-up, address text or allocation per packet.
+
+bool SameEndpoint(const sockaddr_in& a, const sockaddr_in& b) {
+  return a.sin_port == b.sin_port && a.sin_addr.s_addr == b.sin_addr.s_addr;
+}
+
+void SendTo(TSocketHandle socket, const sockaddr_in& peer, const TBytes& packet) {
+  const long sent = sendto(socket, packet.data(), packet.size(), 0,
+                           reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+  if (sent == -1 && TSocketStack::CheckResult(-1, {EMSGSIZE})) throw EIdPackageSizeTooBig();
+  if (static_cast<std::size_t>(sent) != packet.size()) throw EIdNotAllBytesSent();
+}
+
+// How long a receive on `socket` may block; 0: without limit.
+void SetReceiveLimit(TSocketHandle socket, int ms) {
+  const timeval limit{ms / 1000, (ms % 1000) * 1000};
+  TSocketStack::CheckResult(setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit));
+}
+
+// One datagram into `buffer` (cut to its size); -1 when the receive limit passed or a signal
+// came first.
+long ReceiveFrom(TSocketHandle socket, TBytes& buffer, sockaddr_in& source) {
+  socklen_t length = sizeof source;
+  const long received = recvfrom(socket, buffer.data(), buffer.size(), 0,
+                                 reinterpret_cast<sockaddr*>(&source), &length);
+  if (received == -1) TSocketStack::CheckResult(-1, {EAGAIN, EWOULDBLOCK, EINTR});
+  return received;
+}
+
 // --- streams and time ---
 
 std::int64_t BytesLeftIn(std::istream& stream) {
@@ -167,15 +206,16 @@ struct TTftpClient::TTransfer {
   std::int64_t Remaining = 0;  // stream bytes not yet put into a data packet
   TState State = TState::AwaitRequestReply;
   TBytes Packet;               // the packet sent last, sent again on demand
+  TBytes NextPacket;           // the next data packet, made while the last one is on its way
+  bool NextReady = false;
   std::uint16_t Block = 0;     // block number of the packet sent last; 0 for the request
   int ResendsLeft = 0;         // resends still allowed after silence, for the packet sent last
   TSteady::time_point Deadline;  // end of the current wait
-  std::string PeerIP;          // the transfer peer, fixed by the first reply
-  int PeerPort = 0;
+  sockaddr_in Peer{};          // the transfer peer, fixed by the first reply
   TBytes ReplyBuffer;
   std::size_t ReplySize = 0;
-  std::string ReplyIP;
-  int ReplyPort = 0;
+  sockaddr_in ReplySource{};
+  int SocketWaitMs = -1;       // the receive limit set on the socket (0: none; -1: not yet)
 
   TPacketView Reply() const { return TPacketView(ReplyBuffer.data(), ReplySize); }
 };
@@ -186,7 +226,10 @@ TTftpClient::TTftpClient() {
 }
 
 void TTftpClient::Upload(const std::string& path, const std::string& remoteName) {
-  std::ifstream file(path, std::ios::in | std::ios::binary);
+  std::vector<char> readAhead(256 * 1024);  // few, large reads of the file
+  std::ifstream file;
+  file.rdbuf()->pubsetbuf(readAhead.data(), static_cast<std::streamsize>(readAhead.size()));
+  file.open(path, std::ios::in | std::ios::binary);
   std::error_code ignored;
   if (!file.is_open() || std::filesystem::is_directory(path, ignored)) throw EFOpenError(path);
   UploadStream(file, remoteName);
@@ -223,19 +266,20 @@ void TTftpClient::UploadStream(std::istream& stream, const std::string& remoteNa
 bool TTftpClient::AwaitReply(TTransfer& transfer) {
   const bool peerFixed = transfer.State != TState::AwaitRequestReply;
   transfer.ReplyBuffer.resize(static_cast<std::size_t>(BufferSize));
+  const TSocketHandle socket = GetSocket().Handle();
   for (;;) {
-    const int waitMs = ReceiveTimeout < 0 ? -2 : MillisecondsUntil(transfer.Deadline);
-    if (waitMs == 0) return false;
-    int received = 0;
-    try {
-      received = ReceiveInto(transfer.ReplyBuffer.data(), transfer.ReplyBuffer.size(),
-                             transfer.ReplyIP, transfer.ReplyPort, waitMs);
-    } catch (const EIdUDPReceiveErrorZeroBytes&) {
-      continue;
+    int waitMs = 0;  // no limit
+    if (ReceiveTimeout >= 0) {
+      waitMs = MillisecondsUntil(transfer.Deadline);
+      if (waitMs == 0) return false;
     }
-    if (received == 0) return false;
-    if (peerFixed && (transfer.ReplyPort != transfer.PeerPort || transfer.ReplyIP != transfer.PeerIP))
-      continue;
+    if (waitMs != transfer.SocketWaitMs) {
+      SetReceiveLimit(socket, waitMs);
+      transfer.SocketWaitMs = waitMs;
+    }
+    const long received = ReceiveFrom(socket, transfer.ReplyBuffer, transfer.ReplySource);
+    if (received <= 0) continue;  // the limit passed (checked above), or an empty datagram
+    if (peerFixed && !SameEndpoint(transfer.ReplySource, transfer.Peer)) continue;
     transfer.ReplySize = static_cast<std::size_t>(received);
     return true;
   }
@@ -248,8 +292,7 @@ void TTftpClient::OnReply(TTransfer& transfer) {
     case TState::AwaitRequestReply:
       // Only an answer to the request fixes the peer; anything else is waited past.
       if (IsAckOf(reply, 0) || IsOptionAck(reply)) {
-        transfer.PeerIP = transfer.ReplyIP;
-        transfer.PeerPort = transfer.ReplyPort;
+        transfer.Peer = transfer.ReplySource;
         if (IsOptionAck(reply)) AcceptOptions(transfer);
         SendNextBlock(transfer);
       }
@@ -296,21 +339,31 @@ void TTftpClient::AcceptOptions(TTransfer& transfer) {
     BufferSize = AcceptedBlockSize(*blockSize) + kHeaderSize;
 }
 
-// Puts the next bytes of the stream into a new data packet and sends it. A packet shorter
-// than the block size (possibly empty) is the last; block numbers run 1..65535, 0, 1, ...
+// Sends the next data packet (made beforehand where possible). A packet shorter than the block
+// size (possibly empty) is the last; block numbers run 1..65535, 0, 1, ... The progress report
+// and the making of the following packet happen while this one is on its way.
 void TTftpClient::SendNextBlock(TTransfer& transfer) {
-  const std::int64_t blockSize = BufferSize - kHeaderSize;
-  const std::int64_t length = std::min(blockSize, transfer.Remaining);
+  if (!transfer.NextReady) MakeNextBlock(transfer);
+  std::swap(transfer.Packet, transfer.NextPacket);
+  transfer.NextReady = false;
   ++transfer.Block;
-  std::uint8_t* data =
-      MakeDataPacket(transfer.Packet, transfer.Block, static_cast<std::size_t>(length));
+  const std::int64_t length = static_cast<std::int64_t>(transfer.Packet.size()) - kHeaderSize;
+  transfer.State = length < BufferSize - kHeaderSize ? TState::AwaitLastAck : TState::AwaitDataAck;
+  transfer.ResendsLeft = Retries;
+  SendCurrentPacket(transfer);
+  DoWork(TWorkMode::Write, length);
+  if (transfer.State == TState::AwaitDataAck) MakeNextBlock(transfer);
+}
+
+// Puts the next bytes of the stream into the next data packet (block number one on).
+void TTftpClient::MakeNextBlock(TTransfer& transfer) {
+  const std::int64_t length = std::min<std::int64_t>(BufferSize - kHeaderSize, transfer.Remaining);
+  std::uint8_t* data = MakeDataPacket(transfer.NextPacket, static_cast<std::uint16_t>(transfer.Block + 1),
+                                      static_cast<std::size_t>(length));
   if (length > 0 && !transfer.Source.read(reinterpret_cast<char*>(data), length))
     throw EReadError();
   transfer.Remaining -= length;
-  transfer.State = length < blockSize ? TState::AwaitLastAck : TState::AwaitDataAck;
-  transfer.ResendsLeft = Retries;
-  DoWork(TWorkMode::Write, length);
-  SendCurrentPacket(transfer);
+  transfer.NextReady = true;
 }
 
 // The request goes to the server's request port; everything after it to the transfer peer.
@@ -320,7 +373,7 @@ void TTftpClient::SendCurrentPacket(TTransfer& transfer) {
   if (transfer.State == TState::AwaitRequestReply) {
     SendDatagram(Host, Port, packet.data(), packet.size());
   } else {
-    SendDatagram(transfer.PeerIP, transfer.PeerPort, packet.data(), packet.size());
+    SendTo(GetSocket().Handle(), transfer.Peer, packet);
   }
   transfer.Deadline = TSteady::now() + std::chrono::milliseconds(std::max(ReceiveTimeout, 0));
 }

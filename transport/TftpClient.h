@@ -51,6 +51,7 @@ class TTftpClient : public TUdpBase {
   void OnSilence(TTransfer& transfer);
   void AcceptOptions(TTransfer& transfer);
   void SendNextBlock(TTransfer& transfer);
+  void MakeNextBlock(TTransfer& transfer);
   void SendCurrentPacket(TTransfer& transfer);
   void EndUpload();
 };
