@@ -72,14 +72,13 @@ TScriptedTftpServer::TDatagram TScriptedTftpServer::ReceiveOn(int socket, int ti
   if (count == 0)
     throw std::runtime_error(std::string("nothing arrived on the ") + what + " socket within " +
                              std::to_string(timeoutMs) + " ms");
-  TDatagram datagram;
-  datagram.Bytes.resize(65536);
   sockaddr_in from{};
   socklen_t length = sizeof from;
-  const ssize_t received = recvfrom(socket, datagram.Bytes.data(), datagram.Bytes.size(), 0,
+  const ssize_t received = recvfrom(socket, Buffer.data(), Buffer.size(), 0,
                                     reinterpret_cast<sockaddr*>(&from), &length);
   if (received < 0) Fail("recvfrom");
-  datagram.Bytes.resize(static_cast<std::size_t>(received));
+  TDatagram datagram;
+  datagram.Bytes.assign(Buffer.begin(), Buffer.begin() + received);
   char text[INET_ADDRSTRLEN] = {};
   inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
   datagram.FromIP = text;

@@ -74,6 +74,7 @@ class TScriptedTftpServer {
   int TransferPortNumber = 0;
   std::string ClientIP;
   int ClientPort = 0;
+  TBytes Buffer = TBytes(65536);  // room for any datagram
 };
 
 }  // namespace scoutor::test
