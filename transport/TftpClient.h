@@ -4,6 +4,11 @@
 // server's acknowledgements. Progress is reported through the work events (write mode): begin
 // with the byte count, work with the running total per data block, end on every path.
 //
+// The first reply to the request fixes the transfer peer (address and port); packets from
+// anyone else are ignored after that. The upload succeeds on the acknowledgement of the last
+// (short) block, or on silence after it. Errors: the TFTP kinds (by the code of a received error
+// packet; "Timeout"; an unusable "blksize"), socket errors, EFOpenError and EReadError.
+//
 // An upload runs entirely on the calling thread and blocks it, up to ReceiveTimeout per wait.
 // Every upload opens a fresh socket (so a fresh local port) and closes it at the end.
 #include <cstdint>
