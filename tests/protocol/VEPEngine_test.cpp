@@ -249,7 +249,8 @@ TEST_F(VEPEngineDispatch, FailedDecodingGivesItsDiagnosticAndNoEvent) {
   Engine->SetApplicationCallback(&RecordEvent, MessageEventsFlag);
   Receive(Hex(kToHost + kFromDevice + kReplyFixed + "00 01  02 09 41 50"));
   Receive(Hex(kToHost + kFromDevice + kReplyFixed + "00 02  05 09 0A"));
-  EXPECT_THAT(Lines, ElementsAre("0 Not enough bytes in stream", "0 Not enough bytes in the stream"));
+  EXPECT_THAT(Lines,
+              ElementsAre("0 Not enough bytes in stream", "0 Not enough bytes in the stream"));
 }
 
 TEST_F(VEPEngineDispatch, UnknownCodeIsReportedBeforeTheDeviceEvent) {
