@@ -122,6 +122,11 @@ int main(int argc, char** argv) {
 
   std::printf("TFTP upload of %d MB (%zu bytes) to tftpd-hpa, blksize 1500, veth link, %d rounds\n",
               megabytes, size, rounds);
+  // The figures mean little on a busy machine: show how busy it is.
+  std::string load;
+  std::getline(std::ifstream("/proc/loadavg"), load);
+  std::printf("load average at start: %s (%u CPUs)\n", load.c_str(),
+              std::thread::hardware_concurrency());
   for (int round = 0; round < rounds; ++round) {
     // Each round starts with another client, so that none always runs first.
     for (std::size_t turn = 0; turn < tools.size(); ++turn) {

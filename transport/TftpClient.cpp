@@ -210,6 +210,8 @@ struct TTftpClient::TTransfer {
   bool NextReady = false;
   std::uint16_t Block = 0;     // block number of the packet sent last; 0 for the request
   int ResendsLeft = 0;         // resends still allowed after silence, for the packet sent last
+  int ExtraCopies = 0;         // how often the packet sent last has been sent again
+  int EchoesExpected = 0;      // replies still to come to the extra copies of the packet before
   TSteady::time_point Deadline;  // end of the current wait
   sockaddr_in Peer{};          // the transfer peer, fixed by the first reply
   TBytes ReplyBuffer;
@@ -298,12 +300,10 @@ void TTftpClient::OnReply(TTransfer& transfer) {
       }
       break;
     case TState::AwaitDataAck:
-      // Any other packet from the peer (a repeated acknowledgement, a repeated option
-      // acknowledgement) asks for the block sent last once more.
       if (IsAckOf(reply, transfer.Block)) {
         SendNextBlock(transfer);
       } else {
-        SendCurrentPacket(transfer);
+        OnRepeatedReply(transfer);
       }
       break;
     case TState::AwaitLastAck:
@@ -311,11 +311,23 @@ void TTftpClient::OnReply(TTransfer& transfer) {
       if (IsAckOf(reply, transfer.Block)) {
         transfer.State = TState::Finished;
       } else {
-        SendCurrentPacket(transfer);
+        OnRepeatedReply(transfer);
       }
       break;
     case TState::Finished:
       break;
+  }
+}
+
+// Any other packet from the peer (a repeated acknowledgement, a repeated option
+// acknowledgement) asks for the packet sent last once more: the server has waited for it in
+// vain. Except for the replies that our own extra copies of the packet before may still draw:
+// answering those as well would send every later block twice, for the rest of the transfer.
+void TTftpClient::OnRepeatedReply(TTransfer& transfer) {
+  if (transfer.EchoesExpected > 0) {
+    --transfer.EchoesExpected;  // keep waiting for the rest of the time
+  } else {
+    ResendCurrentPacket(transfer);
   }
 }
 
@@ -325,7 +337,7 @@ void TTftpClient::OnReply(TTransfer& transfer) {
 void TTftpClient::OnSilence(TTransfer& transfer) {
   if (transfer.ResendsLeft > 0) {
     --transfer.ResendsLeft;
-    SendCurrentPacket(transfer);
+    ResendCurrentPacket(transfer);
   } else if (transfer.State == TState::AwaitLastAck) {
     transfer.State = TState::Finished;
   } else {
@@ -350,6 +362,8 @@ void TTftpClient::SendNextBlock(TTransfer& transfer) {
   const std::int64_t length = static_cast<std::int64_t>(transfer.Packet.size()) - kHeaderSize;
   transfer.State = length < BufferSize - kHeaderSize ? TState::AwaitLastAck : TState::AwaitDataAck;
   transfer.ResendsLeft = Retries;
+  transfer.EchoesExpected = transfer.ExtraCopies;
+  transfer.ExtraCopies = 0;
   SendCurrentPacket(transfer);
   DoWork(TWorkMode::Write, length);
   if (transfer.State == TState::AwaitDataAck) MakeNextBlock(transfer);
@@ -364,6 +378,11 @@ void TTftpClient::MakeNextBlock(TTransfer& transfer) {
     throw EReadError();
   transfer.Remaining -= length;
   transfer.NextReady = true;
+}
+
+void TTftpClient::ResendCurrentPacket(TTransfer& transfer) {
+  ++transfer.ExtraCopies;
+  SendCurrentPacket(transfer);
 }
 
 // The request goes to the server's request port; everything after it to the transfer peer.

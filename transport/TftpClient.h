@@ -53,11 +53,13 @@ class TTftpClient : public TUdpBase {
   // fixed); false when the wait ended in silence.
   bool AwaitReply(TTransfer& transfer);
   void OnReply(TTransfer& transfer);
+  void OnRepeatedReply(TTransfer& transfer);
   void OnSilence(TTransfer& transfer);
   void AcceptOptions(TTransfer& transfer);
   void SendNextBlock(TTransfer& transfer);
   void MakeNextBlock(TTransfer& transfer);
   void SendCurrentPacket(TTransfer& transfer);
+  void ResendCurrentPacket(TTransfer& transfer);
   void EndUpload();
 };
 

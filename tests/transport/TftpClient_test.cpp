@@ -265,6 +265,32 @@ TEST_F(TftpClientTest, RepeatedAcknowledgementMakesTheClientSendItsBlockAgain) {
                                               "write work 1000", "write end"}));
 }
 
+TEST_F(TftpClientTest, ReplyDrawnByOurOwnExtraCopyDoesNotDoubleTheRestOfTheTransfer) {
+  const TBytes file = Pattern(2500);
+  auto upload = StartUpload(file);
+  Server.ExpectRequest();
+  Server.Reply(Tftp::Ack(0));
+  EXPECT_EQ(Tftp::Block(Server.Expect().Bytes), 1);
+  Server.Reply(Tftp::Ack(1));
+  const TBytes second = Server.Expect().Bytes;
+  Server.Reply(Tftp::Ack(1));  // the server waited in vain for block 2: sent again
+  EXPECT_EQ(Server.Expect().Bytes, second);
+  // Both copies of block 2 arrived and the server acknowledges each.
+  Server.Reply(Tftp::Ack(2));
+  const TBytes third = Server.Expect().Bytes;
+  EXPECT_EQ(Tftp::Block(third), 3);
+  Server.Reply(Tftp::Ack(2));  // drawn by the extra copy: no reason to send block 3 again
+  Server.Reply(Tftp::Ack(2));  // the server really waits for block 3
+  EXPECT_EQ(Server.Expect().Bytes, third);
+  Server.Reply(Tftp::Ack(3));
+  // Had the drawn reply been answered too, a second copy of block 3 would come here.
+  EXPECT_EQ(Tftp::Block(Server.Expect().Bytes), 4);
+  Server.Reply(Tftp::Ack(4));
+  EXPECT_EQ(Tftp::Data(Server.Expect().Bytes).size(), 452u);
+  Server.Reply(Tftp::Ack(5));
+  upload.get();
+}
+
 TEST_F(TftpClientTest, RepeatedOptionAckMakesTheClientSendBlockOneAgain) {
   auto upload = StartUpload(Pattern(2000));
   Server.ExpectRequest();

@@ -91,6 +91,13 @@ class TftpHpaTest : public ::testing::Test {
     });
   }
 
+  // UDP datagrams sent from the client's namespace so far (a 1504-byte data packet leaves
+  // Ethernet as two fragments, so link counters would count it twice).
+  long DatagramsSentByClient() {
+    return std::stol(Bed->Run(
+        ClientNs, "awk '/^Udp:/ { if (header) { print $5; exit } header = 1 }' /proc/net/snmp"));
+  }
+
   // What the server stored under `name`, once it holds `size` bytes (the server may still be
   // writing when the client has its last acknowledgement).
   TBytes Stored(const std::string& name, std::size_t size) {
@@ -152,6 +159,27 @@ TEST_F(TftpHpaTest, ExactMultipleOfTheBlockSizeArrivesWhole) {
   const auto totals = Upload(WriteLocal("three-blocks.bin", content), "three-blocks.bin");
   EXPECT_EQ(Stored("three-blocks.bin", content.size()), content);
   EXPECT_EQ(totals, (std::vector<std::int64_t>{1500, 3000, 4500, 4500}));
+}
+
+TEST_F(TftpHpaTest, ClientStalledPastTheServersRetransmissionSendsNoBlockTwiceAfterwards) {
+  StartServer();
+  const TBytes content = RandomBytes(1500 * 1000);
+  const std::string path = WriteLocal("firmware.bin", content);
+  const long sentBefore = DatagramsSentByClient();
+  Bed->InNamespace(ClientNs, [&] {
+    TTftpClient client;
+    client.Host = kServerAddress;
+    int blocks = 0;
+    // Stalls longer than the server waits before it acknowledges block 10 once more (1 s).
+    client.OnWork = [&](TTransportComponent&, TWorkMode, std::int64_t) {
+      if (++blocks == 10) std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    };
+    client.Upload(path, "firmware.bin");
+  });
+  EXPECT_EQ(Stored("firmware.bin", content.size()), content);
+  // The request, 1001 data blocks and a few extra copies around the stall; answering every
+  // repeated acknowledgement would send each later block twice (or more).
+  EXPECT_LT(DatagramsSentByClient() - sentBefore, 1100);
 }
 
 TEST_F(TftpHpaTest, ServersRefusalArrivesAsItsErrorKindWithItsText) {
