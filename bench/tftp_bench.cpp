@@ -44,9 +44,9 @@ double Median(std::vector<double> values) {
 
 // Runs `command` in `ns` and returns the seconds it took, measured by the shell around it.
 double TimedInNamespace(TNetnsBed& bed, const std::string& ns, const std::string& command) {
-  const std::string output = bed.Run(
-      ns, "s=$(date +%s%N); " + command + " >/dev/null 2>&1 || exit 1; e=$(date +%s%N); "
-          "echo $((e - s))");
+  const std::string output = bed.Run(ns, "s=$(date +%s%N); " + command +
+                                             " >/dev/null 2>&1 || exit 1; e=$(date +%s%N); "
+                                             "echo $((e - s))");
   return std::stod(output) / 1e9;
 }
 
@@ -80,8 +80,9 @@ int main(int argc, char** argv) {
     std::ofstream(image, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(size));
   }
 
-  bed.Spawn(serverNs, {"/usr/sbin/in.tftpd", "--foreground", "--address",
-                       std::string(kServer) + ":69", "--create", "--secure", served},
+  bed.Spawn(serverNs,
+            {"/usr/sbin/in.tftpd", "--foreground", "--address", std::string(kServer) + ":69",
+             "--create", "--secure", served},
             root + "/tftpd.log");
   bool listening = false;
   for (int attempt = 0; attempt < 100 && !listening; ++attempt) {
@@ -95,30 +96,35 @@ int main(int argc, char** argv) {
   }
 
   std::vector<TTool> tools;
-  tools.push_back({"scoutor TTftpClient", [&](const std::string& path, const std::string& name) {
-                     return bed.InNamespace(clientNs, [&] {
-                       scoutor::TTftpClient client;
-                       client.Host = kServer;
-                       const auto start = std::chrono::steady_clock::now();
-                       client.Upload(path, name);
-                       return std::chrono::duration<double>(std::chrono::steady_clock::now() -
-                                                            start)
-                           .count();
-                     });
-                   },
-                   {}, 0});
-  tools.push_back({"curl", [&](const std::string& path, const std::string& name) {
+  tools.push_back(
+      {"scoutor TTftpClient",
+       [&](const std::string& path, const std::string& name) {
+         return bed.InNamespace(clientNs, [&] {
+           scoutor::TTftpClient client;
+           client.Host = kServer;
+           const auto start = std::chrono::steady_clock::now();
+           client.Upload(path, name);
+           return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+         });
+       },
+       {},
+       0});
+  tools.push_back({"curl",
+                   [&](const std::string& path, const std::string& name) {
                      return TimedInNamespace(bed, clientNs,
                                              "curl -s -T " + path + " --tftp-blksize 1500 tftp://" +
                                                  kServer + "/" + name);
                    },
-                   {}, 0});
-  tools.push_back({"atftp", [&](const std::string& path, const std::string& name) {
+                   {},
+                   0});
+  tools.push_back({"atftp",
+                   [&](const std::string& path, const std::string& name) {
                      return TimedInNamespace(bed, clientNs,
                                              "atftp --option 'blksize 1500' -p -l " + path +
                                                  " -r " + name + " " + kServer);
                    },
-                   {}, 0});
+                   {},
+                   0});
 
   std::printf("TFTP upload of %d MB (%zu bytes) to tftpd-hpa, blksize 1500, veth link, %d rounds\n",
               megabytes, size, rounds);

@@ -81,7 +81,9 @@ bool IsErrorPacket(TPacketView packet) {
   return packet.size() >= 4 && OpcodeOf(packet) == kOpError;
 }
 
-bool IsOptionAck(TPacketView packet) { return OpcodeOf(packet) == kOpOptionAck; }
+bool IsOptionAck(TPacketView packet) {
+  return OpcodeOf(packet) == kOpOptionAck;
+}
 
 // The text at `offset` up to its zero byte, or up to the packet's end when the zero is missing.
 std::string TextAt(TPacketView packet, std::size_t offset) {
@@ -93,15 +95,24 @@ std::string TextAt(TPacketView packet, std::size_t offset) {
 [[noreturn]] void RaiseErrorPacket(TPacketView packet) {
   const std::string text = TextAt(packet, 4);
   switch (GetBE16(packet.data() + 2)) {
-    case 1: throw EIdTFTPFileNotFound(text);
-    case 2: throw EIdTFTPAccessViolation(text);
-    case 3: throw EIdTFTPAllocationExceeded(text);
-    case 4: throw EIdTFTPIllegalOperation(text);
-    case 5: throw EIdTFTPUnknownTransferID(text);
-    case 6: throw EIdTFTPFileAlreadyExists(text);
-    case 7: throw EIdTFTPNoSuchUser(text);
-    case 8: throw EIdTFTPOptionNegotiationFailed(text);
-    default: throw EIdTFTPException(text);
+    case 1:
+      throw EIdTFTPFileNotFound(text);
+    case 2:
+      throw EIdTFTPAccessViolation(text);
+    case 3:
+      throw EIdTFTPAllocationExceeded(text);
+    case 4:
+      throw EIdTFTPIllegalOperation(text);
+    case 5:
+      throw EIdTFTPUnknownTransferID(text);
+    case 6:
+      throw EIdTFTPFileAlreadyExists(text);
+    case 7:
+      throw EIdTFTPNoSuchUser(text);
+    case 8:
+      throw EIdTFTPOptionNegotiationFailed(text);
+    default:
+      throw EIdTFTPException(text);
   }
 }
 
@@ -205,19 +216,19 @@ struct TTftpClient::TTransfer {
   std::istream& Source;
   std::int64_t Remaining = 0;  // stream bytes not yet put into a data packet
   TState State = TState::AwaitRequestReply;
-  TBytes Packet;               // the packet sent last, sent again on demand
-  TBytes NextPacket;           // the next data packet, made while the last one is on its way
+  TBytes Packet;      // the packet sent last, sent again on demand
+  TBytes NextPacket;  // the next data packet, made while the last one is on its way
   bool NextReady = false;
-  std::uint16_t Block = 0;     // block number of the packet sent last; 0 for the request
-  int ResendsLeft = 0;         // resends still allowed after silence, for the packet sent last
-  int ExtraCopies = 0;         // how often the packet sent last has been sent again
-  int EchoesExpected = 0;      // replies still to come to the extra copies of the packet before
+  std::uint16_t Block = 0;       // block number of the packet sent last; 0 for the request
+  int ResendsLeft = 0;           // resends still allowed after silence, for the packet sent last
+  int ExtraCopies = 0;           // how often the packet sent last has been sent again
+  int EchoesExpected = 0;        // replies still to come to the extra copies of the packet before
   TSteady::time_point Deadline;  // end of the current wait
-  sockaddr_in Peer{};          // the transfer peer, fixed by the first reply
+  sockaddr_in Peer{};            // the transfer peer, fixed by the first reply
   TBytes ReplyBuffer;
   std::size_t ReplySize = 0;
   sockaddr_in ReplySource{};
-  int SocketWaitMs = -1;       // the receive limit set on the socket (0: none; -1: not yet)
+  int SocketWaitMs = -1;  // the receive limit set on the socket (0: none; -1: not yet)
 
   TPacketView Reply() const { return TPacketView(ReplyBuffer.data(), ReplySize); }
 };
@@ -372,8 +383,9 @@ void TTftpClient::SendNextBlock(TTransfer& transfer) {
 // Puts the next bytes of the stream into the next data packet (block number one on).
 void TTftpClient::MakeNextBlock(TTransfer& transfer) {
   const std::int64_t length = std::min<std::int64_t>(BufferSize - kHeaderSize, transfer.Remaining);
-  std::uint8_t* data = MakeDataPacket(transfer.NextPacket, static_cast<std::uint16_t>(transfer.Block + 1),
-                                      static_cast<std::size_t>(length));
+  std::uint8_t* data =
+      MakeDataPacket(transfer.NextPacket, static_cast<std::uint16_t>(transfer.Block + 1),
+                     static_cast<std::size_t>(length));
   if (length > 0 && !transfer.Source.read(reinterpret_cast<char*>(data), length))
     throw EReadError();
   transfer.Remaining -= length;

@@ -110,7 +110,9 @@ void TScriptedTftpServer::SendFrom(int socket, const TBytes& bytes) {
     Fail("sendto");
 }
 
-void TScriptedTftpServer::Reply(const TBytes& bytes) { SendFrom(TransferSocket, bytes); }
+void TScriptedTftpServer::Reply(const TBytes& bytes) {
+  SendFrom(TransferSocket, bytes);
+}
 
 void TScriptedTftpServer::ReplyFromRequestPort(const TBytes& bytes) {
   SendFrom(RequestSocket, bytes);

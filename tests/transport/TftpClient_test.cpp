@@ -69,7 +69,9 @@ class TftpClientTest : public ::testing::Test {
     };
   }
 
-  static std::string ModeText(TWorkMode mode) { return mode == TWorkMode::Write ? "write" : "read"; }
+  static std::string ModeText(TWorkMode mode) {
+    return mode == TWorkMode::Write ? "write" : "read";
+  }
 
   // Uploads `content` from offset `from` under "/" on another thread; the test plays the
   // server meanwhile and collects the outcome with get().
@@ -92,7 +94,8 @@ class TftpClientTest : public ::testing::Test {
 TEST_F(TftpClientTest, RequestNamesFileModeAndBlockSizeEachEndedByZero) {
   auto upload = StartUpload(Pattern(10));
   const Tftp::TDatagram request = Server.ExpectRequest();
-  EXPECT_EQ(request.Bytes, Tftp::Of("\0\2/\0octet\0blksize\0" "1500\0"sv));
+  EXPECT_EQ(request.Bytes, Tftp::Of("\0\2/\0octet\0blksize\0"
+                                    "1500\0"sv));
   Server.Reply(Tftp::Error(0, "enough"));
   EXPECT_EQ(MessageOf<EIdTFTPException>(upload), "enough");
 }
@@ -101,7 +104,8 @@ TEST_F(TftpClientTest, NetAsciiModeAndAnotherBlockSizeShowInTheRequest) {
   Client.TransferMode = tfNetAscii;
   Client.RequestedBlockSize = 512;
   auto upload = StartUpload(Pattern(10));
-  EXPECT_EQ(Server.ExpectRequest().Bytes, Tftp::Of("\0\2/\0netascii\0blksize\0" "512\0"sv));
+  EXPECT_EQ(Server.ExpectRequest().Bytes, Tftp::Of("\0\2/\0netascii\0blksize\0"
+                                                   "512\0"sv));
   Server.Reply(Tftp::Error(0, "enough"));
   EXPECT_EQ(MessageOf<EIdTFTPException>(upload), "enough");
 }
@@ -174,15 +178,19 @@ TEST_F(TftpClientTest, GrantedBlockSizeIsUsedWhateverWasAskedFor) {
   Server.Reply(Tftp::OptionAck("BlkSize", "300"));
   EXPECT_EQ(Server.AcknowledgeAll(300), file);
   upload.get();
-  EXPECT_EQ(Events, (std::vector<std::string>{"write begin 1000", "write work 300", "write work 600",
-                                              "write work 900", "write work 1000", "write end"}));
+  EXPECT_EQ(Events,
+            (std::vector<std::string>{"write begin 1000", "write work 300", "write work 600",
+                                      "write work 900", "write work 1000", "write end"}));
 }
 
 TEST_F(TftpClientTest, BlockSizeIsFoundAfterOtherAcknowledgedOptions) {
   const TBytes file = Pattern(1000);
   auto upload = StartUpload(file);
   Server.ExpectRequest();
-  Server.Reply(Tftp::Of("\0\6tsize\0" "1000\0blksize\0" "600\0"sv));
+  Server.Reply(
+      Tftp::Of("\0\6tsize\0"
+               "1000\0blksize\0"
+               "600\0"sv));
   EXPECT_EQ(Server.AcknowledgeAll(600), file);
   upload.get();
 }
@@ -210,8 +218,8 @@ TEST_F(TftpClientTest, ExactMultipleOfTheBlockSizeEndsWithAnEmptyBlock) {
   EXPECT_EQ(last.Bytes, Tftp::Of("\0\3\0\3"sv));
   Server.Reply(Tftp::Ack(3));
   upload.get();
-  EXPECT_EQ(Events, (std::vector<std::string>{"write begin 1024", "write work 512", "write work 1024",
-                                              "write work 1024", "write end"}));
+  EXPECT_EQ(Events, (std::vector<std::string>{"write begin 1024", "write work 512",
+                                              "write work 1024", "write work 1024", "write end"}));
 }
 
 TEST_F(TftpClientTest, EmptyStreamSendsOneEmptyBlockNumberOne) {

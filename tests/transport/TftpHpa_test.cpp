@@ -56,8 +56,9 @@ class TftpHpaTest : public ::testing::Test {
   // Starts tftpd-hpa on the server's port 69, creating uploaded files in Served, and waits
   // until it listens.
   void StartServer(const std::vector<std::string>& extraOptions = {}) {
-    std::vector<std::string> argv = {"/usr/sbin/in.tftpd", "--foreground", "--address",
-                                     std::string(kServerAddress) + ":69", "--create", "--secure"};
+    std::vector<std::string> argv = {"/usr/sbin/in.tftpd", "--foreground",
+                                     "--address",          std::string(kServerAddress) + ":69",
+                                     "--create",           "--secure"};
     argv.insert(argv.end(), extraOptions.begin(), extraOptions.end());
     argv.push_back(Served);
     Bed->Spawn(ServerNs, argv, Root + "/tftpd.log");
