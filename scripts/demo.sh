@@ -24,12 +24,14 @@ lan=${prefix}lan
 pc=${prefix}pc
 namespaces=()
 pids=()
+logs=$(mktemp -d /tmp/scoutor-demo-XXXXXX)
 
 cleanup() {
   local pid ns
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
   for ns in "${namespaces[@]}"; do ip netns del "$ns" 2>/dev/null || true; done
+  rm -rf "$logs"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -57,7 +59,7 @@ device() {
   add_ns "$ns"
   attach "$ns" eth0 "$2/24"
   ip netns exec "$ns" "$vepsim" --readdress eth0 \
-    --device "mac=$3,name=$1,type=$4,ip=$2,mask=255.255.255.0,gw=$5" &
+    --device "mac=$3,name=$1,type=$4,ip=$2,mask=255.255.255.0,gw=$5" >"$logs/$1.log" 2>&1 &
   pids+=($!)
 }
 
@@ -90,7 +92,7 @@ for _ in $(seq 100); do
   [ "$ready" -eq 3 ] && break
   sleep 0.05
 done
-[ "$ready" -eq 3 ] || fail "the simulated devices did not start"
+[ "$ready" -eq 3 ] || { cat "$logs"/*.log >&2; fail "the simulated devices did not start"; }
 
 run discover --ping
 run auto-ip 00:0A:1B:2C:3D:50 || fail "Auto IP did not make Camera-3 reachable"

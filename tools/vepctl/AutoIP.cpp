@@ -118,10 +118,13 @@ int RunAutoIP(const TAutoIPOptions& options, const TGlobalOptions& global) {
 void AddAutoIPCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) {
   auto options = std::make_shared<TAutoIPOptions>();
   CLI::App* command = app.add_subcommand(
-      "auto-ip",
-      "Give a device that does not answer a ping a free address in the subnet of the local "
-      "interface that hears it, then scan again and check that it answers now. Exit 0 only "
-      "if it does.");
+      "auto-ip", "Give an unreachable device a free address in the local subnet");
+  command->footer(
+      "Finds the device by a scan; if it does not answer a ping, chooses a free\n"
+      "address (one that answers no ping) in the subnet of the local interface that\n"
+      "heard it, sends it as the device's static configuration with that\n"
+      "interface's mask and gateway, scans again and checks that the device answers\n"
+      "a ping now. Exit 0 only if it does.");
   command->add_option("ID", options->ID, "The device's ID, e.g. 00:0A:1B:2C:3D:4E")
       ->required()
       ->check(DeviceIDText());

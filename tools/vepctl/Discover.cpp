@@ -40,9 +40,12 @@ int RunDiscover(const TDiscoverOptions& options, const TGlobalOptions& global) {
 void AddDiscoverCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) {
   auto options = std::make_shared<TDiscoverOptions>();
   CLI::App* command = app.add_subcommand(
-      "discover",
-      "Scan for devices (five broadcasts 500 ms apart) and list each one that answers: name, "
-      "type, IP address, ID and the local interface that heard it. Exit 1 when none answers.");
+      "discover", "List the devices that answer a scan");
+  command->footer(
+      "Sends five discovery broadcasts 500 ms apart and lists each device that\n"
+      "answers, once, as soon as its first reply comes: name, type, IP address, ID\n"
+      "and the local interface that heard it (tab-separated). With --ping the list\n"
+      "follows the reachability checks. Exit 1 when no device answers.");
   command->add_flag("--ping", options->Ping,
                     "Also check whether each device answers a ping (up to 5 s, side by side)");
   command->add_option("--wait", options->WaitMs, "Listen this long from the scan's start")

@@ -102,8 +102,9 @@ void AddWaitOption(CLI::App& command, int& waitMs) {
 void AddGetIPCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) {
   auto options = std::make_shared<TGetIPOptions>();
   CLI::App* command = app.add_subcommand(
-      "get-ip",
-      "Ask a device for its IP settings and print them. Exit 1 without an answer.");
+      "get-ip", "Ask a device for its IP settings");
+  command->footer(
+      "Prints the settings the device reports. Exit 1 without an answer.");
   command->add_option("ID", options->ID, "The device's ID, e.g. 00:0A:1B:2C:3D:4E")
       ->required()
       ->check(DeviceIDText());
@@ -114,9 +115,10 @@ void AddGetIPCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode)
 void AddSetIPCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) {
   auto options = std::make_shared<TSetIPOptions>();
   CLI::App* command = app.add_subcommand(
-      "set-ip",
-      "Send a device new IP settings, DHCP or a static address with mask and gateway, and "
-      "print its acknowledgement. Exit 1 without an answer.");
+      "set-ip", "Send a device new IP settings (DHCP or static)");
+  command->footer(
+      "Give either --dhcp or all of --ip, --mask and --gateway. Prints the device's\n"
+      "acknowledgement. Exit 1 without an answer.");
   command->add_option("ID", options->ID, "The device's ID, e.g. 00:0A:1B:2C:3D:4E")
       ->required()
       ->check(DeviceIDText());

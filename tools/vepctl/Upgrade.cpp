@@ -71,10 +71,12 @@ int RunUpgrade(const TUpgradeOptions& options, const TGlobalOptions& global) {
 void AddUpgradeCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) {
   auto options = std::make_shared<TUpgradeOptions>();
   CLI::App* command = app.add_subcommand(
-      "upgrade",
-      "Upload a firmware file to a device by TFTP; when the device refuses the first attempt "
-      "(result 1) try once more after 10 s. Prints the result code: 0 done, 1 access refused, "
-      "2 the device reported file not found, 3 any other failure. Exit 0 only on 0.");
+      "upgrade", "Upload a firmware file to a device by TFTP");
+  command->footer(
+      "When the device refuses the first attempt (result 1), tries once more after\n"
+      "10 s. Shows the progress on standard error and prints the result code: 0\n"
+      "done, 1 the device refused access, 2 the device reported file not found, 3\n"
+      "any other failure. Exit 0 only on 0.");
   command->add_option("FILE", options->File, "Firmware file")->required()->check(CLI::ExistingFile);
   command->add_option("ADDRESS", options->Address, "The device's IPv4 address")
       ->required()

@@ -53,7 +53,9 @@ int RunMacToID(const std::string& text, const TGlobalOptions& global) {
 void AddPingCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) {
   auto address = std::make_shared<std::string>();
   CLI::App* command = app.add_subcommand(
-      "ping", "Send one ICMP echo request (up to 5 s). Exit 0 when it is answered.");
+      "ping", "Check whether an address answers a ping");
+  command->footer(
+      "Sends one ICMP echo request and waits up to 5 s. Exit 0 when it is answered.");
   command->add_option("ADDRESS", *address, "Dotted IPv4 address")->required();
   command->callback([address, &global, &exitCode] { exitCode = RunPing(*address, global); });
 }
@@ -61,9 +63,11 @@ void AddPingCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) 
 void AddChooseIPCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) {
   auto local = std::make_shared<std::string>();
   CLI::App* command = app.add_subcommand(
-      "choose-ip",
-      "Find a free address (one that answers no ping) in the subnet of a local interface and "
-      "print it with the interface's mask and gateway. Exit 1 when none is found.");
+      "choose-ip", "Find a free address in the subnet of a local interface");
+  command->footer(
+      "Tries the addresses after the interface's own, one ping each, and prints the\n"
+      "first that does not answer with the interface's mask and gateway. Exit 1\n"
+      "when none is found.");
   command->add_option("LOCAL-ADDRESS", *local, "Dotted address of a local interface")
       ->required()
       ->check(CLI::ValidIPV4);
@@ -73,7 +77,9 @@ void AddChooseIPCommand(CLI::App& app, const TGlobalOptions& global, int& exitCo
 void AddMacToIDCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) {
   auto text = std::make_shared<std::string>();
   CLI::App* command = app.add_subcommand(
-      "mac-to-id", "Print the 8-byte node ID of a device's ID text, in hexadecimal.");
+      "mac-to-id", "Print the 8-byte node ID of a device's ID text");
+  command->footer(
+      "Prints the bytes in hexadecimal; bytes the text does not give stay 00.");
   command->add_option("TEXT", *text, "ID text, e.g. 00:0A:1B:2C:3D:4E")->required();
   command->callback([text, &global, &exitCode] { exitCode = RunMacToID(*text, global); });
 }

@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
   // Global options are accepted before and after the command.
   app.fallthrough();
   app.require_subcommand(1);
+  app.footer("Exit codes: 0 success, 1 no answer or failure, 2 usage error.");
   TGlobalOptions global;
   app.add_flag("-d,--debug", global.Debug, "Print the engine's diagnostics to standard error");
   app.add_flag("--json", global.Json, "Print one JSON object per line on standard output");
