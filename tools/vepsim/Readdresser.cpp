@@ -8,7 +8,9 @@
 
 #include <bit>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 
 namespace scoutor {
@@ -95,6 +97,14 @@ std::string ErrorText(const std::string& step, int error) {
 TReaddresser::TReaddresser(const std::string& interfaceName)
     : Name(interfaceName), Index(static_cast<int>(if_nametoindex(interfaceName.c_str()))) {
   if (Index == 0) throw std::runtime_error("no interface '" + interfaceName + "'");
+  // Other devices' addresses in the same subnet are secondaries of the first one: without
+  // promotion, moving the first device away would take them all.
+  std::ofstream promote("/proc/sys/net/ipv4/conf/" + interfaceName + "/promote_secondaries");
+  promote << "1\n";
+  promote.close();
+  if (!promote)
+    std::fprintf(stderr, "vepsim: cannot set promote_secondaries on %s: moving one address may "
+                 "remove others in its subnet\n", interfaceName.c_str());
 }
 
 std::string TReaddresser::Apply(const TIPv4& oldAddress, const TIPv4& newAddress,
