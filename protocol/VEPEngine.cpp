@@ -32,6 +32,7 @@ TVEP::TVEP() : Udp(std::make_unique<TUdpEndpoint>()) {
   Udp->OnUDPRead = [this](TUdpEndpoint& sender, TByteStream& data, TSocketBinding& binding) {
     HandleDatagram(sender, data, binding);
   };
+  AttachUpgradeProgress();
 
   std::uint32_t address = 0, mask = 0, gateway = 0;
   FindLocalAddress(address, mask, gateway);

@@ -16,6 +16,7 @@
 #include "protocol/VepWire.h"
 #include "transport/ByteStream.h"
 #include "transport/SocketBinding.h"
+#include "transport/TftpClient.h"
 #include "transport/UdpEndpoint.h"
 
 namespace scoutor {
@@ -45,6 +46,13 @@ class TVEP final : public TVEPDiagnostics {
   // The endpoint's receive handler: checks the header, decodes the reply and raises its event.
   void HandleDatagram(TUdpEndpoint& sender, TByteStream& data, TSocketBinding& binding);
 
+  // Uploads a firmware file to the device at `deviceAddress` (dotted) by TFTP under the remote
+  // name "/", raising vepUpgradeProgress events on the way; blocks the calling thread until the
+  // transfer ends. 0: done; 1: the device refused access; 2: it reported file not found;
+  // 3: any other failure. A failure is also reported as "Upgrade failed with reason: ...".
+  std::int32_t UpgradeDevice(const std::string& fileName, const std::string& deviceAddress);
+  TTftpClient& Tftp() { return *Upload; }
+
   // Shows `text` in a "HalvexVEP Exception" box, then raises it as vepMessage, as the flags say.
   void ReportMessage(const std::string& text) override;
 
@@ -57,9 +65,12 @@ class TVEP final : public TVEPDiagnostics {
 
  private:
   void Broadcast(const TVEPDatagram& datagram);
+  void AttachUpgradeProgress();
+  void RaiseProgress(std::int32_t kind, std::int64_t value);
   void Raise(std::uint32_t event, void* record);
 
   std::unique_ptr<TUdpEndpoint> Udp;
+  std::unique_ptr<TTftpClient> Upload;
   TVEPNodeID Host{};
   std::string HostAddress;
   bool PerAddress = false;
