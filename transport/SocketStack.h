@@ -30,15 +30,17 @@ class TSocketStack {
   static std::string TranslateError(int code);
 
   // "LOCALHOST" in any case gives "127.0.0.1", a dotted address is returned as it is, anything
-  // else is looked up by name (first IPv4 address); a failed look-up raises EIdSocketError.
+  // else is looked up by name (first IPv4 address); a failed look-up raises EIdSocketError
+  // with the resolver's code (a negative EAI_ value; errno for a system failure).
   static std::string LookupAddress(const std::string& host);
   static bool IsDottedAddress(const std::string& text);
   static std::string AddressToText(const TAddressBytes& address);
-  // Raises std::invalid_argument for a part that is not a number.
+  // Raises std::invalid_argument for a part that is not a number from 0 to 255.
   static TAddressBytes TextToAddress(const std::string& text);
 
   // Each given list (nullptr: absent) holds at most 64 sockets, else EIdStackSetSizeExceeded.
-  // -2 waits without limit. Afterwards each list keeps, in its order, only its ready sockets.
+  // -2 waits without limit (another negative time fails the wait). Afterwards each list keeps,
+  // in its order, only its ready sockets. Any descriptor number works (poll, not select).
   // Returns the number of ready sockets, 0 on time-out, -1 on failure, unchecked.
   static int WaitForSockets(std::vector<TSocketHandle>* read, std::vector<TSocketHandle>* write,
                             std::vector<TSocketHandle>* error, int timeoutMs);
