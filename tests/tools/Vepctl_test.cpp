@@ -3,10 +3,15 @@
 // reachability, the IP settings round trip, Auto IP and the engine lock.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <sys/wait.h>
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -39,6 +44,16 @@ TRun RunHere(const std::string& arguments) {
   const int status = pclose(pipe);
   run.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
+}
+
+// A file's bytes (empty when it is missing).
+std::string ReadFile(const std::string& path) {
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path, error);
+  if (error) return {};
+  std::string bytes(size, '\0');
+  std::ifstream(path, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(size));
+  return bytes;
 }
 
 // The JSON objects of a run's output, one per line.
@@ -84,6 +99,13 @@ TEST(VepctlUsage, SetIPNeedsDHCPOrAWholeStaticConfiguration) {
 
 TEST(VepctlUsage, UpgradeOfAMissingFileIsAUsageError) {
   EXPECT_EQ(RunHere("upgrade /nonexistent/firmware.bin 10.0.0.5 2>/dev/null").Exit, 2);
+}
+
+TEST(VepctlUsage, UpgradeTakesADottedAddressAndACountOfRetries) {
+  const std::string file = SCOUTOR_SOURCE_DIR "/scripts/demo.sh";  // any existing file
+  EXPECT_EQ(RunHere("upgrade " + file + " device.example 2>/dev/null").Exit, 2);
+  EXPECT_EQ(RunHere("upgrade " + file + " 10.0.0.5 --retries -1 2>/dev/null").Exit, 2);
+  EXPECT_EQ(RunHere("upgrade " + file + " 10.0.0.5 --retries many 2>/dev/null").Exit, 2);
 }
 
 TEST(VepctlUsage, HelpListsEveryCommandAndTheGlobalOptions) {
@@ -158,17 +180,18 @@ class VepctlNetwork : public ::testing::Test {
                      std::string("mac=") + kFarID +
                          ",name=Camera-2,type=Camera,ip=192.168.50.9,mask=255.255.255.0,"
                          "gw=192.168.50.1"});
-    WaitForListener(Near, ":17784");
-    WaitForListener(Far, ":17784");
+    WaitForListener(Near, 17784);
+    WaitForListener(Far, 17784);
   }
 
-  // Waits (bounded) until something in `ns` listens on the UDP port `port` (":17784").
-  void WaitForListener(const std::string& ns, const std::string& port) {
+  // Waits (bounded) until something in `ns` listens on the UDP port `port`.
+  void WaitForListener(const std::string& ns, int port) {
+    const std::string command = "ss -Huan 'sport = :" + std::to_string(port) + "'";
     for (int i = 0; i < 500; ++i) {
-      if (Bed->Run(ns, "ss -Huan").find(port) != std::string::npos) return;
+      if (!Bed->Run(ns, command).empty()) return;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    FAIL() << "nothing listens on " << port << " in " << ns;
+    FAIL() << "nothing listens on UDP port " << port << " in " << ns;
   }
 
   // Runs vepctl in the PC's namespace; standard error is dropped unless `withErrors`.
@@ -338,6 +361,103 @@ TEST_F(VepctlNetwork, ASecondCopyInTheSameNamespaceIsRefused) {
   EXPECT_EQ(run.Exit, 1);
   EXPECT_THAT(run.Output, HasSubstr("another process"));
   Bed->Stop(first);
+}
+
+
+// ---- firmware upgrade: Debian's tftpd-hpa plays the device's TFTP server ----
+
+class VepctlUpgrade : public VepctlNetwork {
+ protected:
+  void SetUp() override {
+    VepctlNetwork::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    char pattern[] = "/tmp/scoutor-vepctl-XXXXXX";
+    Root = mkdtemp(pattern);
+    Served = Root + "/served";
+    std::filesystem::create_directory(Served);
+    // tftpd-hpa drops to the user "nobody", who must be able to create files here.
+    chmod(Served.c_str(), 0777);
+    // Devices take their image under the name "/".
+    std::ofstream(Root + "/map") << "r ^/$ firmware.bin\n";
+    Firmware = Root + "/firmware.bin";
+    std::ofstream file(Firmware, std::ios::binary);
+    for (int i = 0; i < 40000; ++i) file.put(static_cast<char>(i * 7));
+  }
+
+  void TearDown() override {
+    Bed.reset();
+    if (!Root.empty()) std::filesystem::remove_all(Root);
+  }
+
+  void StartTftpServer() {
+    Bed->Spawn(Near, {"/usr/sbin/in.tftpd", "--foreground", "--address", "10.0.0.7:69",
+                      "--create", "--secure", "--map-file", Root + "/map", Served},
+               Root + "/tftpd.log");
+    WaitForListener(Near, 69);
+  }
+
+  std::string Stored() { return ReadFile(Served + "/firmware.bin"); }
+
+  std::string Root;
+  std::string Served;
+  std::string Firmware;
+};
+
+TEST_F(VepctlUpgrade, TheImageArrivesAndTheResultIsZero) {
+  StartTftpServer();
+  const TRun run = Vepctl("--json upgrade " + Firmware + " 10.0.0.7");
+  ASSERT_EQ(run.Exit, 0) << run.Output;
+  EXPECT_EQ(nlohmann::json::parse(run.Output),
+            (nlohmann::json{{"file", Firmware},
+                            {"address", "10.0.0.7"},
+                            {"result", 0},
+                            {"attempts", 1},
+                            {"succeeded", true}}));
+  // The server may still be writing when the client has its last acknowledgement.
+  for (int i = 0; i < 100 && Stored().size() < 40000; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(Stored(), ReadFile(Firmware));
+}
+
+TEST_F(VepctlUpgrade, ProgressGoesToStandardErrorAsPlainLinesWithoutATerminal) {
+  StartTftpServer();
+  const TRun run = Vepctl("upgrade " + Firmware + " 10.0.0.7", true);
+  ASSERT_EQ(run.Exit, 0) << run.Output;
+  EXPECT_THAT(run.Output, HasSubstr("progress   0% 0/40000 bytes\n"));
+  EXPECT_THAT(run.Output, HasSubstr("progress 100% 40000/40000 bytes\n"));
+  EXPECT_THAT(run.Output, HasSubstr("result=0 Upgrade succeeded\n"));
+}
+
+TEST_F(VepctlUpgrade, ADeviceThatRefusesAccessGetsOneMoreAttemptTenSecondsLater) {
+  // An image that is not world-writable: tftpd-hpa answers every write to it with an access
+  // violation (it has to be able to open it, so it belongs to the server's user "nobody").
+  const std::string image = Served + "/firmware.bin";
+  std::ofstream(image) << "old image";
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  ASSERT_EQ(chown(image.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+  chmod(image.c_str(), 0600);
+  StartTftpServer();
+  const auto start = std::chrono::steady_clock::now();
+  const TRun run = Vepctl("upgrade " + Firmware + " 10.0.0.7", true);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(run.Exit, 1);
+  EXPECT_THAT(run.Output, HasSubstr("First Upgrade Failed"));
+  EXPECT_THAT(run.Output, HasSubstr("Delay 10 seconds"));
+  EXPECT_THAT(run.Output, HasSubstr("Attempting second upgrade"));
+  EXPECT_THAT(run.Output, HasSubstr("Second Upgrade Failed"));
+  EXPECT_THAT(run.Output, HasSubstr("result=1 Upgrade Failed"));
+  // The pause is a lower bound, not a race: it cannot end early.
+  EXPECT_GE(elapsed, std::chrono::seconds(10));
+  EXPECT_EQ(Stored(), "old image");
+}
+
+TEST_F(VepctlUpgrade, NoServerMeansResultThreeAndNoSecondAttempt) {
+  const TRun run = Vepctl("--json upgrade " + Firmware + " 10.0.0.7");
+  EXPECT_EQ(run.Exit, 1);
+  const nlohmann::json result = nlohmann::json::parse(run.Output);
+  EXPECT_EQ(result.at("result"), 3);
+  EXPECT_EQ(result.at("attempts"), 1);
 }
 
 }  // namespace

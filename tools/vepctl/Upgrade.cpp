@@ -6,7 +6,9 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
+#include "protocol/StartEngine.h"
 #include "protocol/VEP.h"
 #include "tools/vepctl/Commands.h"
 #include "tools/vepctl/Output.h"
@@ -22,13 +24,20 @@ constexpr int kRetryDelayMs = 10000;
 struct TUpgradeOptions {
   std::string File;
   std::string Address;
+  std::optional<int> Retries;
 };
+
+// How often the TFTP client sends its last packet again when a wait for the device's answer
+// ends in silence. Not part of the library's C interface: vepctl sets it on the engine's own
+// client, which it can reach since it links the engine statically.
+void SetUploadRetries(int retries) { EngineInstance->Tftp().Retries = retries; }
 
 void Status(const char* text) { std::fprintf(stderr, "vepctl: %s\n", text); }
 
 int RunUpgrade(const TUpgradeOptions& options, const TGlobalOptions& global) {
   const TOutput output(global.Json);
   TSession session(global.Debug);
+  if (options.Retries) SetUploadRetries(*options.Retries);
   TProgressDisplay display(isatty(STDERR_FILENO) == 1);
   session.Vep().HandleUpgradeProgress = [&display](std::uint32_t, const TVEPProgressEvent& event) {
     if (event.Kind == upStarted) display.Started(event.Value);
@@ -81,6 +90,10 @@ void AddUpgradeCommand(CLI::App& app, const TGlobalOptions& global, int& exitCod
   command->add_option("ADDRESS", options->Address, "The device's IPv4 address")
       ->required()
       ->check(CLI::ValidIPV4);
+  command->add_option("--retries", options->Retries,
+                      "Send a packet again this often when the device stays silent (4 s each)")
+      ->option_text("N (default 0)")
+      ->check(CLI::Range(0, 100));
   command->callback([options, &global, &exitCode] { exitCode = RunUpgrade(*options, global); });
 }
 
