@@ -44,7 +44,7 @@ TVEPFunctions RecordingFunctions() {
 
 class VEPInterfaceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
+  VEPInterfaceTest() {
     Calls = &Recorded;
     Recorded.Clock = &Clock;
   }
