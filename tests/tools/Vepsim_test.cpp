@@ -4,17 +4,17 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/wait.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <cstdint>
-#include <fstream>
-#include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -58,7 +58,9 @@ const std::string kDiscoveryID = "01 00 00 00 00 00 00 00";
 const std::string kRequestMiddle = "01 00 C0 01 01 00 01 00 01";  // Fixed1, Fixed2, Flags, Class
 const std::string kReplyMiddle = "01 00 C0 01 00 00 01 00 01";
 
-TBytes DiscoverRequest() { return Hex(kDiscoveryID + kHostID + kRequestMiddle + "00 01"); }
+TBytes DiscoverRequest() {
+  return Hex(kDiscoveryID + kHostID + kRequestMiddle + "00 01");
+}
 TBytes GetIPRequest(const std::string& device) {
   return Hex(device + kHostID + kRequestMiddle + "00 02");
 }
@@ -108,8 +110,8 @@ std::vector<TDatagram> Exchange(const std::string& ifName, const std::vector<TBy
   broadcast.sin_port = htons(17784);
   broadcast.sin_addr.s_addr = htonl(INADDR_BROADCAST);
   for (const TBytes& request : requests)
-    EXPECT_EQ(sendto(fd, request.data(), request.size(), 0,
-                     reinterpret_cast<sockaddr*>(&broadcast), sizeof broadcast),
+    EXPECT_EQ(sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&broadcast),
+                     sizeof broadcast),
               static_cast<ssize_t>(request.size()));
 
   std::vector<TDatagram> received;
@@ -207,8 +209,10 @@ class VepsimTest : public ::testing::Test {
 
   pid_t StartTwoDevices(std::vector<std::string> extra = {}) {
     std::vector<std::string> arguments = {
-        "--device", "mac=00:0A:1B:2C:3D:4E,name=AP-1,type=Bridge,ip=10.0.0.7,mask=255.255.255.0,gw=10.0.0.1",
-        "--device", "mac=00:0a:1b:2c:3d:4f,name=Cam-2,type=Camera,ip=10.0.0.9,mask=255.255.255.0,dhcp=1"};
+        "--device",
+        "mac=00:0A:1B:2C:3D:4E,name=AP-1,type=Bridge,ip=10.0.0.7,mask=255.255.255.0,gw=10.0.0.1",
+        "--device",
+        "mac=00:0a:1b:2c:3d:4f,name=Cam-2,type=Camera,ip=10.0.0.9,mask=255.255.255.0,dhcp=1"};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     return Start(Device, arguments);
   }
@@ -247,8 +251,7 @@ TEST_F(VepsimTest, EveryDeviceAnswersDiscoveryWithNameAndTypeByBroadcast) {
 
 TEST_F(VepsimTest, GetIPIsAnsweredByTheAddressedDeviceOnly) {
   StartTwoDevices();
-  const auto replies =
-      FromHost({GetIPRequest(kAp1), DiscoverRequest()}, UntilDiscoveryReplies(2));
+  const auto replies = FromHost({GetIPRequest(kAp1), DiscoverRequest()}, UntilDiscoveryReplies(2));
   ASSERT_TRUE(UntilDiscoveryReplies(2)(replies));
   const auto answers = BeforeDiscoveryReplies(replies);
   ASSERT_EQ(answers.size(), 1u);
@@ -268,16 +271,14 @@ TEST_F(VepsimTest, SetIPIsAnsweredByTheAddressedDeviceOnlyAndChangesWhatGetIPRep
   const auto answers = BeforeDiscoveryReplies(replies);
   ASSERT_EQ(answers.size(), 4u);
   EXPECT_THAT(answers[0].Bytes, ElementsAreArray(Hex(kHostID + kCam2 + kReplyMiddle + "00 03")));
-  EXPECT_THAT(answers[1].Bytes,
-              ElementsAreArray(Hex(kHostID + kCam2 + kReplyMiddle + "00 02" + "04 01 00" +
-                                   "05 04 0A 00 00 32" + "06 04 FF FF FF 00" +
-                                   "07 04 0A 00 00 01")));
+  EXPECT_THAT(answers[1].Bytes, ElementsAreArray(Hex(kHostID + kCam2 + kReplyMiddle + "00 02" +
+                                                     "04 01 00" + "05 04 0A 00 00 32" +
+                                                     "06 04 FF FF FF 00" + "07 04 0A 00 00 01")));
   EXPECT_THAT(answers[2].Bytes, ElementsAreArray(Hex(kHostID + kAp1 + kReplyMiddle + "00 03")));
   // DHCP on: the flag changes, the address, mask and gateway stay.
-  EXPECT_THAT(answers[3].Bytes,
-              ElementsAreArray(Hex(kHostID + kAp1 + kReplyMiddle + "00 02" + "04 01 01" +
-                                   "05 04 0A 00 00 07" + "06 04 FF FF FF 00" +
-                                   "07 04 0A 00 00 01")));
+  EXPECT_THAT(answers[3].Bytes, ElementsAreArray(Hex(kHostID + kAp1 + kReplyMiddle + "00 02" +
+                                                     "04 01 01" + "05 04 0A 00 00 07" +
+                                                     "06 04 FF FF FF 00" + "07 04 0A 00 00 01")));
 }
 
 TEST_F(VepsimTest, RepliesForeignClassesShortDatagramsAndUnaddressedRequestsAreIgnored) {
@@ -319,8 +320,7 @@ TEST_F(VepsimTest, DevicesAreReadFromAJsonFile) {
       "type": "Bridge", "ip": "10.0.0.7", "mask": "255.255.255.0", "gw": "10.0.0.1",
       "dhcp": false}]})";
   Start(Device, {"--config", file});
-  const auto replies =
-      FromHost({GetIPRequest(kAp1), DiscoverRequest()}, UntilDiscoveryReplies(1));
+  const auto replies = FromHost({GetIPRequest(kAp1), DiscoverRequest()}, UntilDiscoveryReplies(1));
   unlink(file.c_str());
   ASSERT_EQ(replies.size(), 2u);
   EXPECT_THAT(replies[0].Bytes, ElementsAreArray(Ap1GetIPReply()));
@@ -357,10 +357,10 @@ TEST_F(VepsimTest, ReaddressMovesTheDevicesAddressOnItsInterface) {
   ASSERT_EQ(after.size(), 1u);
   EXPECT_EQ(after[0].From, "10.0.0.42");
 
-  EXPECT_THAT(Bed.Run(solo, "ip -4 -o addr show dev eth0"),
-              ::testing::AllOf(::testing::HasSubstr("10.0.0.42/24"),
-                               ::testing::HasSubstr("10.0.0.8/24"),
-                               ::testing::Not(::testing::HasSubstr("10.0.0.7"))));
+  EXPECT_THAT(
+      Bed.Run(solo, "ip -4 -o addr show dev eth0"),
+      ::testing::AllOf(::testing::HasSubstr("10.0.0.42/24"), ::testing::HasSubstr("10.0.0.8/24"),
+                       ::testing::Not(::testing::HasSubstr("10.0.0.7"))));
   EXPECT_THAT(Bed.Run(solo, "ip route show default"), ::testing::HasSubstr("via 10.0.0.1"));
   Bed.Run(Host, "ping -c1 -W1 10.0.0.42");
   Bed.Run(Host, "ping -c1 -W1 10.0.0.8");
@@ -414,7 +414,9 @@ struct TMalformedCase {
   std::function<TBytes()> Expected;
 };
 
-void PrintTo(const TMalformedCase& c, std::ostream* out) { *out << c.Mode; }
+void PrintTo(const TMalformedCase& c, std::ostream* out) {
+  *out << c.Mode;
+}
 
 class VepsimMalformedTest : public VepsimTest,
                             public ::testing::WithParamInterface<TMalformedCase> {};
@@ -433,18 +435,15 @@ const std::string kAp1Elements = "02 04 41 50 2D 31  03 06 42 72 69 64 67 65";
 INSTANTIATE_TEST_SUITE_P(
     Modes, VepsimMalformedTest,
     ::testing::Values(
-        TMalformedCase{"short",
-                       [] { return Hex(kHostID + kAp1 + kReplyMiddle + "00"); }},
+        TMalformedCase{"short", [] { return Hex(kHostID + kAp1 + kReplyMiddle + "00"); }},
         TMalformedCase{"overlong-element",
                        [] {
                          return Hex(kHostID + kAp1 + kReplyMiddle + "00 01" + kAp1Elements +
                                     "02 20 58 58");
                        }},
-        TMalformedCase{"wrong-class",
-                       [] {
-                         return Hex(kHostID + kAp1 + "01 00 C0 01 00 00 01 00 02 00 01" +
-                                    kAp1Elements);
-                       }},
+        TMalformedCase{
+            "wrong-class",
+            [] { return Hex(kHostID + kAp1 + "01 00 C0 01 00 00 01 00 02 00 01" + kAp1Elements); }},
         TMalformedCase{"wrong-method",
                        [] { return Hex(kHostID + kAp1 + kReplyMiddle + "00 04" + kAp1Elements); }},
         TMalformedCase{"wrong-destination",

@@ -20,7 +20,8 @@ TIPv4 AddressOrThrow(const std::string& text, const std::string& what) {
 
 TMacAddress MacOrThrow(const std::string& text) {
   const auto mac = ParseMac(text);
-  if (!mac) throw std::runtime_error("bad hardware address '" + text + "' (want 00:0A:1B:2C:3D:4E)");
+  if (!mac)
+    throw std::runtime_error("bad hardware address '" + text + "' (want 00:0A:1B:2C:3D:4E)");
   return *mac;
 }
 
@@ -42,33 +43,41 @@ TSimDevice DefaultDevice(const TMacAddress& mac) {
 
 }  // namespace
 
-TSimDevice ParseDeviceSpec(const std::string& spec) {
+TSimDevice ParseDeviceText(const std::string& text) {
   std::vector<std::pair<std::string, std::string>> fields;
   std::size_t start = 0;
-  while (start <= spec.size()) {
-    std::size_t end = spec.find(',', start);
-    if (end == std::string::npos) end = spec.size();
-    const std::string field = spec.substr(start, end - start);
+  while (start <= text.size()) {
+    std::size_t end = text.find(',', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string field = text.substr(start, end - start);
     const std::size_t equals = field.find('=');
     if (equals == std::string::npos)
-      throw std::runtime_error("bad device field '" + field + "' in '" + spec + "' (want key=value)");
+      throw std::runtime_error("bad device field '" + field + "' in '" + text +
+                               "' (want key=value)");
     fields.emplace_back(field.substr(0, equals), field.substr(equals + 1));
     start = end + 1;
   }
   const std::string* mac = nullptr;
   for (const auto& [key, value] : fields)
     if (key == "mac") mac = &value;
-  if (mac == nullptr) throw std::runtime_error("device '" + spec + "' has no mac=");
+  if (mac == nullptr) throw std::runtime_error("device '" + text + "' has no mac=");
   TSimDevice device = DefaultDevice(MacOrThrow(*mac));
   for (const auto& [key, value] : fields) {
     if (key == "mac") continue;
-    if (key == "name") device.Name = value;
-    else if (key == "type") device.Type = value;
-    else if (key == "ip") device.IPAddress = AddressOrThrow(value, "ip");
-    else if (key == "mask") device.SubnetMask = AddressOrThrow(value, "mask");
-    else if (key == "gw") device.DefaultGateway = AddressOrThrow(value, "gw");
-    else if (key == "dhcp") device.DHCP = FlagOrThrow(value);
-    else throw std::runtime_error("unknown device field '" + key + "' in '" + spec + "'");
+    if (key == "name")
+      device.Name = value;
+    else if (key == "type")
+      device.Type = value;
+    else if (key == "ip")
+      device.IPAddress = AddressOrThrow(value, "ip");
+    else if (key == "mask")
+      device.SubnetMask = AddressOrThrow(value, "mask");
+    else if (key == "gw")
+      device.DefaultGateway = AddressOrThrow(value, "gw");
+    else if (key == "dhcp")
+      device.DHCP = FlagOrThrow(value);
+    else
+      throw std::runtime_error("unknown device field '" + key + "' in '" + text + "'");
   }
   return device;
 }
@@ -82,8 +91,8 @@ std::vector<TSimDevice> LoadDeviceFile(const std::string& path) {
   } catch (const nlohmann::json::exception& error) {
     throw std::runtime_error(path + ": " + error.what());
   }
-  const nlohmann::json& list = document.is_object() ? document.value("devices", nlohmann::json())
-                                                    : document;
+  const nlohmann::json& list =
+      document.is_object() ? document.value("devices", nlohmann::json()) : document;
   if (!list.is_array()) throw std::runtime_error(path + ": want a list of devices");
   std::vector<TSimDevice> devices;
   for (const auto& entry : list) {
@@ -98,12 +107,18 @@ std::vector<TSimDevice> LoadDeviceFile(const std::string& path) {
           continue;
         }
         const std::string text = value.get<std::string>();
-        if (key == "name") device.Name = text;
-        else if (key == "type") device.Type = text;
-        else if (key == "ip") device.IPAddress = AddressOrThrow(text, "ip");
-        else if (key == "mask") device.SubnetMask = AddressOrThrow(text, "mask");
-        else if (key == "gw") device.DefaultGateway = AddressOrThrow(text, "gw");
-        else throw std::runtime_error("unknown device field '" + key + "'");
+        if (key == "name")
+          device.Name = text;
+        else if (key == "type")
+          device.Type = text;
+        else if (key == "ip")
+          device.IPAddress = AddressOrThrow(text, "ip");
+        else if (key == "mask")
+          device.SubnetMask = AddressOrThrow(text, "mask");
+        else if (key == "gw")
+          device.DefaultGateway = AddressOrThrow(text, "gw");
+        else
+          throw std::runtime_error("unknown device field '" + key + "'");
       }
       devices.push_back(device);
     } catch (const nlohmann::json::exception& error) {
@@ -147,8 +162,7 @@ std::vector<TSimDevice> GenerateDevices(const TDeviceGenerator& generator) {
 }
 
 void CheckDeviceList(const std::vector<TSimDevice>& devices) {
-  if (devices.empty())
-    throw std::runtime_error("no devices: give --device, --config or --count");
+  if (devices.empty()) throw std::runtime_error("no devices: give --device, --config or --count");
   std::set<TMacAddress> seen;
   for (const TSimDevice& device : devices) {
     if (!seen.insert(device.Mac).second)

@@ -12,7 +12,7 @@ namespace scoutor {
 
 // "mac=00:0A:1B:2C:3D:4E,name=AP-1,type=Bridge,ip=10.0.0.7,mask=255.255.255.0,gw=10.0.0.1,dhcp=0";
 // only mac is required.
-TSimDevice ParseDeviceSpec(const std::string& spec);
+TSimDevice ParseDeviceText(const std::string& text);
 
 // {"devices": [{"mac": "...", "name": "...", "type": "...", "ip": "...", "mask": "...",
 //   "gw": "...", "dhcp": false}, ...]} or the bare array.

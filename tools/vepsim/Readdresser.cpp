@@ -72,12 +72,14 @@ std::uint32_t AsWord(const TIPv4& address) {  // still in network order
   return word;
 }
 
-bool IsZero(const TIPv4& address) { return AsWord(address) == 0; }
+bool IsZero(const TIPv4& address) {
+  return AsWord(address) == 0;
+}
 
 // The prefix length of a contiguous mask, or -1.
 int PrefixLength(const TIPv4& mask) {
-  const std::uint32_t value = (std::uint32_t{mask[0]} << 24) | (mask[1] << 16) | (mask[2] << 8) |
-                              mask[3];
+  const std::uint32_t value =
+      (std::uint32_t{mask[0]} << 24) | (mask[1] << 16) | (mask[2] << 8) | mask[3];
   const int ones = std::popcount(value);
   const std::uint32_t expected = ones == 0 ? 0 : ~std::uint32_t{0} << (32 - ones);
   return value == expected ? ones : -1;
@@ -103,12 +105,14 @@ TReaddresser::TReaddresser(const std::string& interfaceName)
   promote << "1\n";
   promote.close();
   if (!promote)
-    std::fprintf(stderr, "vepsim: cannot set promote_secondaries on %s: moving one address may "
-                 "remove others in its subnet\n", interfaceName.c_str());
+    std::fprintf(stderr,
+                 "vepsim: cannot set promote_secondaries on %s: moving one address may "
+                 "remove others in its subnet\n",
+                 interfaceName.c_str());
 }
 
-std::string TReaddresser::Apply(const TIPv4& oldAddress, const TIPv4& newAddress,
-                                const TIPv4& mask, const TIPv4& gateway) const {
+std::string TReaddresser::Apply(const TIPv4& oldAddress, const TIPv4& newAddress, const TIPv4& mask,
+                                const TIPv4& gateway) const {
   const int prefix = PrefixLength(mask);
   if (!IsUsableUnicast(newAddress) || prefix < 1 || prefix > 32)
     return "refused to give " + Name + " the address " + FormatIPv4(newAddress) + " mask " +

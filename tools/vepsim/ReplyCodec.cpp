@@ -13,7 +13,9 @@ constexpr std::size_t kFlagsOffset = offsetof(TVEPHeader, Flags);
 constexpr std::size_t kClassOffset = offsetof(TVEPHeader, Class);
 constexpr std::size_t kMethodOffset = offsetof(TVEPHeader, Method);
 
-TIPv4 AddressAt(const std::uint8_t* at) { return {at[0], at[1], at[2], at[3]}; }
+TIPv4 AddressAt(const std::uint8_t* at) {
+  return {at[0], at[1], at[2], at[3]};
+}
 
 void AppendElement(TBytes& out, TVEPElementCode code, const std::uint8_t* value,
                    std::size_t length) {

@@ -29,8 +29,7 @@ std::optional<TMacAddress> ParseMac(const std::string& text) {
     const int high = HexDigit(text[i * 3]);
     const int low = HexDigit(text[i * 3 + 1]);
     if (high < 0 || low < 0) return std::nullopt;
-    if (i + 1 < mac.size() && text[i * 3 + 2] != ':' && text[i * 3 + 2] != '-')
-      return std::nullopt;
+    if (i + 1 < mac.size() && text[i * 3 + 2] != ':' && text[i * 3 + 2] != '-') return std::nullopt;
     mac[i] = static_cast<std::uint8_t>(high * 16 + low);
   }
   return mac;
@@ -53,8 +52,7 @@ std::string FormatMac(const TMacAddress& mac) {
 
 std::string FormatIPv4(const TIPv4& address) {
   char text[16];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", address[0], address[1], address[2],
-                address[3]);
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", address[0], address[1], address[2], address[3]);
   return text;
 }
 

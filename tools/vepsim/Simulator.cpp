@@ -31,17 +31,20 @@ std::runtime_error SystemError(const std::string& what) {
 
 const char* MethodName(TVEPMethod method) {
   switch (method) {
-    case vmDiscover: return "vmDiscover";
-    case vmGetIP: return "vmGetIP";
-    case vmSetIP: return "vmSetIP";
+    case vmDiscover:
+      return "vmDiscover";
+    case vmGetIP:
+      return "vmGetIP";
+    case vmSetIP:
+      return "vmSetIP";
   }
   return "?";
 }
 
 std::string NodeIDText(const TVEPNodeID& id) {
   char text[24];
-  std::snprintf(text, sizeof text, "%02X%02X %02X%02X%02X%02X %02X%02X", id[0], id[1], id[2],
-                id[3], id[4], id[5], id[6], id[7]);
+  std::snprintf(text, sizeof text, "%02X%02X %02X%02X%02X%02X %02X%02X", id[0], id[1], id[2], id[3],
+                id[4], id[5], id[6], id[7]);
   return text;
 }
 
@@ -114,8 +117,7 @@ void TSimulator::Run() {
                "vepsim: stopped: %llu requests, %llu replies sent, %llu dropped, %llu malformed, "
                "%llu send errors\n",
                static_cast<unsigned long long>(Requests), static_cast<unsigned long long>(Replies),
-               static_cast<unsigned long long>(Dropped),
-               static_cast<unsigned long long>(Malformed),
+               static_cast<unsigned long long>(Dropped), static_cast<unsigned long long>(Malformed),
                static_cast<unsigned long long>(SendErrors));
 }
 
@@ -187,21 +189,20 @@ void TSimulator::HandleRequest(const TDeviceRequest& request, const sockaddr_in&
       device.SubnetMask = request.SubnetMask;
       device.DefaultGateway = request.DefaultGateway;
       if (Readdresser)
-        readdress = TReaddress{replyAddress, request.IPAddress, request.SubnetMask,
-                               request.DefaultGateway};
+        readdress =
+            TReaddress{replyAddress, request.IPAddress, request.SubnetMask, request.DefaultGateway};
     }
-    std::fprintf(stderr, "vepsim: %s (%s) set to %s: %s mask %s gateway %s\n",
-                 device.Name.c_str(), FormatMac(device.Mac).c_str(),
-                 device.DHCP ? "DHCP" : "static", FormatIPv4(device.IPAddress).c_str(),
-                 FormatIPv4(device.SubnetMask).c_str(),
+    std::fprintf(stderr, "vepsim: %s (%s) set to %s: %s mask %s gateway %s\n", device.Name.c_str(),
+                 FormatMac(device.Mac).c_str(), device.DHCP ? "DHCP" : "static",
+                 FormatIPv4(device.IPAddress).c_str(), FormatIPv4(device.SubnetMask).c_str(),
                  FormatIPv4(device.DefaultGateway).c_str());
   }
   Schedule(found->second, request, from, interfaceIndex, replyAddress, readdress);
 }
 
 void TSimulator::Schedule(std::size_t device, const TDeviceRequest& request,
-                          const sockaddr_in& from, int interfaceIndex,
-                          const TIPv4& deviceAddress, std::optional<TReaddress> readdress) {
+                          const sockaddr_in& from, int interfaceIndex, const TIPv4& deviceAddress,
+                          std::optional<TReaddress> readdress) {
   TJob job;
   job.Device = device;
   job.Method = request.Method;
@@ -249,8 +250,8 @@ void TSimulator::RunDueJobs() {
                      Readdresser->InterfaceName().c_str(), FormatIPv4(r.NewAddress).c_str(),
                      FormatIPv4(r.OldAddress).c_str());
       else
-        std::fprintf(stderr, "vepsim: re-addressing %s: %s\n",
-                     Readdresser->InterfaceName().c_str(), problem.c_str());
+        std::fprintf(stderr, "vepsim: re-addressing %s: %s\n", Readdresser->InterfaceName().c_str(),
+                     problem.c_str());
       RefreshAddresses();
     }
   }
@@ -305,11 +306,11 @@ void TSimulator::Send(const TJob& job, const TBytes& datagram) {
   }
   ++Replies;
   if (Options.Verbose)
-    std::fprintf(stderr, "vepsim: %s (%s) sent a %zu-byte %s reply to %s from %s\n",
-                 device.Name.c_str(), FormatMac(device.Mac).c_str(), datagram.size(),
-                 MethodName(job.Method), FormatIPv4(AddressOf(job.Destination)).c_str(),
-                 info.ipi_spec_dst.s_addr == 0 ? "the kernel's choice"
-                                               : inet_ntoa(info.ipi_spec_dst));
+    std::fprintf(
+        stderr, "vepsim: %s (%s) sent a %zu-byte %s reply to %s from %s\n", device.Name.c_str(),
+        FormatMac(device.Mac).c_str(), datagram.size(), MethodName(job.Method),
+        FormatIPv4(AddressOf(job.Destination)).c_str(),
+        info.ipi_spec_dst.s_addr == 0 ? "the kernel's choice" : inet_ntoa(info.ipi_spec_dst));
 }
 
 void TSimulator::RefreshAddresses() {
@@ -336,8 +337,7 @@ int TSimulator::MillisecondsToNextJob() const {
   if (Queue.empty()) return -1;
   const auto wait = Queue.begin()->first - TClock::now();
   if (wait <= TClock::duration::zero()) return 0;
-  return static_cast<int>(
-      std::chrono::ceil<std::chrono::milliseconds>(wait).count());
+  return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wait).count());
 }
 
 bool TSimulator::Chance(double rate) {

@@ -27,8 +27,8 @@ struct TSimOptions {
   std::string ReaddressInterface;  // re-address this interface on set-IP; empty: don't
   bool Unicast = false;            // reply to the request's source, not 255.255.255.255
   double DelayMs = 0;
-  double JitterMs = 0;             // plus 0..JitterMs, uniform, per reply
-  double DropRate = 0;             // share of replies never sent
+  double JitterMs = 0;  // plus 0..JitterMs, uniform, per reply
+  double DropRate = 0;  // share of replies never sent
   std::optional<TMalformedMode> Malformed;
   double MalformedRate = 1;        // share of replies sent malformed
   bool MalformedThenGood = false;  // a malformed reply is followed by the good one

@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
       "vepsim"};
   app.get_formatter()->column_width(26);
 
-  std::vector<std::string> deviceSpecs;
+  std::vector<std::string> deviceTexts;
   std::string configFile;
   TDeviceGenerator generator;
   TSimOptions options;
@@ -30,22 +30,24 @@ int main(int argc, char** argv) {
   const auto milliseconds = CLI::Range(0.0, 60000.0).description("");
 
   CLI::App* deviceGroup = app.add_option_group("Devices", "At least one device is needed.");
-  deviceGroup->add_option("--device", deviceSpecs,
-                      "mac=00:0A:1B:2C:3D:4E,name=AP-1,type=Bridge,ip=10.0.0.7,\n"
-                      "mask=255.255.255.0,gw=10.0.0.1,dhcp=0 (only mac is required);\n"
-                      "repeatable")
-      ->type_name("SPEC");
+  deviceGroup
+      ->add_option("--device", deviceTexts,
+                   "mac=00:0A:1B:2C:3D:4E,name=AP-1,type=Bridge,ip=10.0.0.7,\n"
+                   "mask=255.255.255.0,gw=10.0.0.1,dhcp=0 (only mac is required);\n"
+                   "repeatable")
+      ->type_name("DEVICE");
   deviceGroup
       ->add_option("--config", configFile,
                    "JSON: {\"devices\": [{\"mac\": \"...\", \"name\": ..., \"type\": ...,\n"
                    "\"ip\": ..., \"mask\": ..., \"gw\": ..., \"dhcp\": false}, ...]}")
       ->type_name("FILE")
       ->check(CLI::ExistingFile.description(""));
-  deviceGroup->add_option("--count", generator.Count,
-                      "Generate N more devices with consecutive addresses:")
+  deviceGroup
+      ->add_option("--count", generator.Count,
+                   "Generate N more devices with consecutive addresses:")
       ->type_name("N");
-  deviceGroup->add_option("--mac-base", generator.MacBase,
-                      "  first hardware address (02:00:00:00:00:01)")
+  deviceGroup
+      ->add_option("--mac-base", generator.MacBase, "  first hardware address (02:00:00:00:00:01)")
       ->type_name("MAC");
   deviceGroup->add_option("--ip-base", generator.IPBase, "  first IP address (10.0.0.100)")
       ->type_name("ADDR");
@@ -53,18 +55,20 @@ int main(int argc, char** argv) {
       ->type_name("ADDR");
   deviceGroup->add_option("--gateway", generator.DefaultGateway, "  their gateway (0.0.0.0)")
       ->type_name("ADDR");
-  deviceGroup->add_option("--name-prefix", generator.NamePrefix,
-                      "  names are TEXT1, TEXT2, ... (SIM-)")
+  deviceGroup
+      ->add_option("--name-prefix", generator.NamePrefix, "  names are TEXT1, TEXT2, ... (SIM-)")
       ->type_name("TEXT");
   deviceGroup->add_option("--type", generator.Type, "  their type (Simulated)")->type_name("TEXT");
 
   CLI::App* network = app.add_option_group("Network");
-  network->add_option("--interface", options.InterfaceName,
-                      "Hear requests on this interface only (default: all)")
+  network
+      ->add_option("--interface", options.InterfaceName,
+                   "Hear requests on this interface only (default: all)")
       ->type_name("IFNAME");
-  network->add_option("--readdress", options.ReaddressInterface,
-                      "On a static set-IP, really move the device's address on\n"
-                      "this interface and make a non-zero gateway the default route")
+  network
+      ->add_option("--readdress", options.ReaddressInterface,
+                   "On a static set-IP, really move the device's address on\n"
+                   "this interface and make a non-zero gateway the default route")
       ->type_name("IFNAME");
   network->add_flag("--unicast", options.Unicast,
                     "Reply to the request's source, not to 255.255.255.255");
@@ -85,14 +89,15 @@ int main(int argc, char** argv) {
     modes += name;
   }
   faults->add_option("--malformed", malformed, "Damage replies: " + modes)
-          ->type_name("MODE")
-          ->check(CLI::Validator(
-              [](const std::string& name) {
-                return ParseMalformedMode(name) ? std::string() : "unknown mode '" + name + "'";
-              },
-              ""));
-  faults->add_option("--malformed-rate", options.MalformedRate,
-                     "Share of replies damaged (0..1; default 1)")
+      ->type_name("MODE")
+      ->check(CLI::Validator(
+          [](const std::string& name) {
+            return ParseMalformedMode(name) ? std::string() : "unknown mode '" + name + "'";
+          },
+          ""));
+  faults
+      ->add_option("--malformed-rate", options.MalformedRate,
+                   "Share of replies damaged (0..1; default 1)")
       ->type_name("RATE")
       ->check(share);
   faults->add_flag("--malformed-then-good", options.MalformedThenGood,
@@ -107,7 +112,7 @@ int main(int argc, char** argv) {
 
   try {
     std::vector<TSimDevice> devices;
-    for (const std::string& spec : deviceSpecs) devices.push_back(ParseDeviceSpec(spec));
+    for (const std::string& text : deviceTexts) devices.push_back(ParseDeviceText(text));
     if (!configFile.empty())
       for (TSimDevice& device : LoadDeviceFile(configFile)) devices.push_back(device);
     for (TSimDevice& device : GenerateDevices(generator)) devices.push_back(device);
