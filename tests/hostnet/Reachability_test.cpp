@@ -15,7 +15,7 @@
 #include <string>
 #include <thread>
 
-#include "tests/support/NetnsBed.h"
+#include "tests/support/RoutedNetwork.h"
 #include "transport/SocketErrors.h"
 
 namespace scoutor {
@@ -23,43 +23,11 @@ namespace {
 
 using test::TNetnsBed;
 
-// client 10.9.0.1 -- 10.9.0.254 router 10.8.0.254 -- 10.8.0.2 far
-// The router forwards, and answers "unreachable" for 10.77.0.0/24. 10.9.0.3 is a dead address
-// on the client's link: frames to it go out and nobody takes them.
-class PingAddressTest : public ::testing::Test {
+class PingAddressTest : public test::TRoutedNetworkTest {
  protected:
-  void SetUp() override {
-    SCOUTOR_REQUIRE_NETNS();
-    Bed = std::make_unique<TNetnsBed>();
-    Client = Bed->AddHost("client");
-    Router = Bed->AddHost("router");
-    Far = Bed->AddHost("far");
-    Bed->Link(Client, "eth0", "10.9.0.1/24", Router, "eth0", "10.9.0.254/24");
-    Bed->Link(Router, "eth1", "10.8.0.254/24", Far, "eth0", "10.8.0.2/24");
-    Bed->Run(Client, "ip route add default via 10.9.0.254");
-    Bed->Run(Client, "ip neigh add 10.9.0.3 lladdr 02:00:00:00:00:99 dev eth0 nud permanent");
-    Bed->Run(Far, "ip route add default via 10.8.0.254");
-    Bed->Run(Router, "sysctl -qw net.ipv4.ip_forward=1");
-    Bed->Run(Router, "ip route add unreachable 10.77.0.0/24");
-  }
-
   bool PingFromClient(const std::string& address) {
     return Bed->InNamespace(Client, [&] { return PingAddress(address); });
   }
-
-  long EchoRepliesReceived() {
-    std::istringstream lines(Bed->Run(Client, "grep '^Icmp:' /proc/net/snmp"));
-    std::string names, values, name, value;
-    std::getline(lines, names);
-    std::getline(lines, values);
-    std::istringstream n(names), v(values);
-    while (n >> name && v >> value)
-      if (name == "InEchoReps") return std::stol(value);
-    return -1;
-  }
-
-  std::unique_ptr<TNetnsBed> Bed;
-  std::string Client, Router, Far;
 };
 
 TEST_F(PingAddressTest, AddressThatAnswersIsReachable) {
@@ -86,12 +54,12 @@ TEST_F(PingAddressTest, ChecksInARowDoNotInfluenceEachOther) {
 // exchange with a live host goes on beside the check.
 TEST_F(PingAddressTest, DeadAddressStaysUnreachableWhileAnotherProgramPings) {
   Bed->Spawn(Client, {"ping", "-n", "-q", "-i", "0.2", "10.9.0.254"}, "/dev/null");
-  for (int i = 0; i < 50 && EchoRepliesReceived() < 1; ++i)
+  for (int i = 0; i < 50 && IcmpCounter("InEchoReps") < 1; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  const long before = EchoRepliesReceived();
+  const long before = IcmpCounter("InEchoReps");
   ASSERT_GE(before, 1) << "the other program's pings got no answer";
   EXPECT_FALSE(PingFromClient("10.9.0.3"));
-  EXPECT_GT(EchoRepliesReceived(), before);
+  EXPECT_GT(IcmpCounter("InEchoReps"), before);
 }
 
 TEST_F(PingAddressTest, SocketErrorsPassThrough) {

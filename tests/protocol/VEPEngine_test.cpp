@@ -10,6 +10,7 @@
 #include "hostnet/Adapters.h"
 #include "protocol/VEPEngine.h"
 #include "runtime/Notifier.h"
+#include "tests/support/Hex.h"
 
 namespace scoutor {
 namespace {
@@ -17,13 +18,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-TVEPDatagram Hex(const std::string& text) {
-  TVEPDatagram bytes;
-  std::istringstream in(text);
-  unsigned int byte = 0;
-  while (in >> std::hex >> byte) bytes.push_back(static_cast<std::uint8_t>(byte));
-  return bytes;
-}
+using test::Hex;
 
 class TMadeUpAdapters : public TAdapterPlatform {
  public:

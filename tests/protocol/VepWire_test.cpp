@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "protocol/VepWire.h"
+#include "tests/support/Hex.h"
 
 namespace scoutor {
 namespace {
@@ -14,14 +15,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-// "01 00 C0" -> the bytes 0x01 0x00 0xC0.
-TVEPDatagram Hex(const std::string& text) {
-  TVEPDatagram bytes;
-  std::istringstream in(text);
-  unsigned int byte = 0;
-  while (in >> std::hex >> byte) bytes.push_back(static_cast<std::uint8_t>(byte));
-  return bytes;
-}
+using test::Hex;
 
 TVEPDatagram Concat(std::initializer_list<TVEPDatagram> parts) {
   TVEPDatagram all;

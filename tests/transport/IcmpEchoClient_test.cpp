@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "runtime/Clock.h"
-#include "tests/support/NetnsBed.h"
+#include "tests/support/RoutedNetwork.h"
 #include "transport/ByteOrder.h"
 #include "transport/IcmpPacket.h"
 #include "transport/SocketErrors.h"
@@ -30,26 +30,8 @@ namespace {
 
 using test::TNetnsBed;
 
-// client 10.9.0.1 -- 10.9.0.254 router 10.8.0.254 -- 10.8.0.2 far
-// The router forwards, and answers "unreachable" for 10.77.0.0/24. 10.9.0.3 is a dead address
-// on the client's link: frames to it go out and nobody takes them.
-class IcmpEchoClientTest : public ::testing::Test {
+class IcmpEchoClientTest : public test::TRoutedNetworkTest {
  protected:
-  void SetUp() override {
-    SCOUTOR_REQUIRE_NETNS();
-    Bed = std::make_unique<TNetnsBed>();
-    Client = Bed->AddHost("client");
-    Router = Bed->AddHost("router");
-    Far = Bed->AddHost("far");
-    Bed->Link(Client, "eth0", "10.9.0.1/24", Router, "eth0", "10.9.0.254/24");
-    Bed->Link(Router, "eth1", "10.8.0.254/24", Far, "eth0", "10.8.0.2/24");
-    Bed->Run(Client, "ip route add default via 10.9.0.254");
-    Bed->Run(Client, "ip neigh add 10.9.0.3 lladdr 02:00:00:00:00:99 dev eth0 nud permanent");
-    Bed->Run(Far, "ip route add default via 10.8.0.254");
-    Bed->Run(Router, "sysctl -qw net.ipv4.ip_forward=1");
-    Bed->Run(Router, "ip route add unreachable 10.77.0.0/24");
-  }
-
   // One PingOnce in the client's namespace; returns the last reply.
   TReplyStatus PingFromClient(const std::string& host, int timeToLive = 128) {
     return Bed->InNamespace(Client, [&] {
@@ -60,24 +42,6 @@ class IcmpEchoClientTest : public ::testing::Test {
       return client.ReplyStatus();
     });
   }
-
-  // A counter of the client namespace's ICMP statistics (/proc/net/snmp), e.g. "InEchoReps".
-  long IcmpCounter(const std::string& name) {
-    std::istringstream lines(Bed->Run(Client, "grep '^Icmp:' /proc/net/snmp"));
-    std::string names, values, word;
-    std::getline(lines, names);
-    std::getline(lines, values);
-    std::istringstream n(names), v(values);
-    while (n >> word) {
-      std::string value;
-      v >> value;
-      if (word == name) return std::stol(value);
-    }
-    return -1;
-  }
-
-  std::unique_ptr<TNetnsBed> Bed;
-  std::string Client, Router, Far;
 };
 
 TEST_F(IcmpEchoClientTest, LiveHostAnswersWithAnEchoReplyReadFromItsIpHeader) {
