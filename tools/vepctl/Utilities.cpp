@@ -56,7 +56,9 @@ void AddPingCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) 
       "ping", "Check whether an address answers a ping");
   command->footer(
       "Sends one ICMP echo request and waits up to 5 s. Exit 0 when it is answered.");
-  command->add_option("ADDRESS", *address, "Dotted IPv4 address")->required();
+  command->add_option("ADDRESS", *address, "Dotted IPv4 address")
+      ->required()
+      ->check(CLI::ValidIPV4);
   command->callback([address, &global, &exitCode] { exitCode = RunPing(*address, global); });
 }
 
