@@ -23,18 +23,19 @@ void THeadlessLoop::HandOver(std::function<void()> step) {
     step();
     return;
   }
-  auto pending = std::make_shared<TPendingStep>();
-  pending->Step = std::move(step);
+  // No allocation: the step and its outcome stay here until the loop's thread set Done, after
+  // which that thread no longer touches them.
+  TPendingStep pending{&step, nullptr, false};
   std::unique_lock lock(Mutex);
-  Queue.push_back(pending);
+  Queue.push_back(&pending);
   Changed.notify_all();
-  Changed.wait(lock, [&] { return pending->Done; });
-  if (pending->Error) std::rethrow_exception(pending->Error);
+  Changed.wait(lock, [&] { return pending.Done; });
+  if (pending.Error) std::rethrow_exception(pending.Error);
 }
 
 void THeadlessLoop::RunHandOvers() {
   for (;;) {
-    std::shared_ptr<TPendingStep> pending;
+    TPendingStep* pending;
     {
       std::lock_guard lock(Mutex);
       if (Queue.empty()) return;
@@ -42,7 +43,7 @@ void THeadlessLoop::RunHandOvers() {
       Queue.pop_front();
     }
     try {
-      pending->Step();
+      (*pending->Step)();
     } catch (...) {
       pending->Error = std::current_exception();
     }

@@ -6,7 +6,6 @@
 #include <deque>
 #include <exception>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -43,8 +42,9 @@ class THeadlessLoop final : public TEventLoop {
   std::size_t TimerCount() const { return Timers.size(); }
 
  private:
+  // Lives on the stack of the thread that handed the step over, which waits until Done.
   struct TPendingStep {
-    std::function<void()> Step;
+    std::function<void()>* Step;
     std::exception_ptr Error;
     bool Done = false;
   };
@@ -62,7 +62,7 @@ class THeadlessLoop final : public TEventLoop {
   const std::thread::id LoopThread;
   std::mutex Mutex;
   std::condition_variable Changed;  // a step was queued, a step finished, Wake() or Quit()
-  std::deque<std::shared_ptr<TPendingStep>> Queue;
+  std::deque<TPendingStep*> Queue;
   bool WakeRequested = false;
   bool QuitRequested = false;
   std::map<TTimerId, TTimerEntry> Timers;  // loop thread only

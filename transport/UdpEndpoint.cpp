@@ -13,8 +13,19 @@ namespace scoutor {
 namespace {
 
 constexpr const char* kLimitedBroadcast = "255.255.255.255";
+// Receive space of each socket: a burst of a thousand replies must fit while the main loop is
+// busy elsewhere.
+constexpr int kReceiveBufferBytes = 2 * 1024 * 1024;
 
 bool IsAnyAddress(const std::string& ip) { return ip.empty() || ip == "0.0.0.0"; }
+
+// Best effort: beyond the system's limit only a privileged process gets the full size, and a
+// socket that keeps the default still works.
+void EnlargeReceiveBuffer(const TSocketBinding& binding) {
+  const int bytes = kReceiveBufferBytes;
+  if (setsockopt(binding.Handle(), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) == 0) return;
+  setsockopt(binding.Handle(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
 
 }  // namespace
 
@@ -54,6 +65,7 @@ std::vector<TUdpEndpoint::TBindingPlan> TUdpEndpoint::PlanBindings() const {
 
 void TUdpEndpoint::OpenBinding(TSocketBinding& binding, const TBindingPlan& plan, bool first) {
   binding.Open(SOCK_DGRAM, 0);
+  EnlargeReceiveBuffer(binding);
   if (plan.Device.empty()) {
     binding.BindLocal();
     return;
@@ -110,9 +122,11 @@ void TUdpEndpoint::ApplyBroadcast() {
     if (Bindings[i].Allocated()) ApplyBroadcastTo(Bindings[i]);
 }
 
-void TUdpEndpoint::Dispatch(TSocketBinding& binding, const std::string& fromIP, int fromPort,
+void TUdpEndpoint::Dispatch(TSocketBinding& binding, std::string_view fromIP, int fromPort,
                             TByteStream& data) {
-  binding.SetRemote(fromIP, fromPort);
+  // Assigned in place: the text fits the string's own storage, so no allocation per datagram.
+  binding.RemoteIP.assign(fromIP);
+  binding.RemotePort = fromPort;
   Current = &binding;
   if (OnUDPRead) OnUDPRead(*this, data, binding);
 }

@@ -24,6 +24,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "runtime/EventLoop.h"
@@ -87,7 +88,7 @@ class TUdpEndpoint : public TUdpBase {
   std::vector<TBindingPlan> PlanBindings() const;
   void OpenBinding(TSocketBinding& binding, const TBindingPlan& plan, bool first);
   // Runs for each datagram (on the main loop's thread unless ThreadedEvent).
-  void Dispatch(TSocketBinding& binding, const std::string& fromIP, int fromPort,
+  void Dispatch(TSocketBinding& binding, std::string_view fromIP, int fromPort,
                 TByteStream& data);
 
   std::vector<TBindingPlan> Plans;  // one per binding while active

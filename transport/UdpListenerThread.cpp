@@ -1,14 +1,14 @@
 #include "transport/UdpListenerThread.h"
 
-#include <poll.h>
+#include <arpa/inet.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <string>
+#include <cstring>
+#include <string_view>
 
 #include "transport/ByteStream.h"
-#include "transport/SocketStack.h"
 #include "transport/UdpEndpoint.h"
 
 namespace scoutor {
@@ -20,7 +20,12 @@ TUdpListenerThread::TUdpListenerThread(TUdpEndpoint& endpoint, std::vector<TList
       BufferSize(static_cast<std::size_t>(std::max(bufferSize, 0))),
       Threaded(threadedEvent),
       Loop(loop),
-      WakeSignal(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+      WakeSignal(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      Buffer(kBatch * BufferSize) {
+  for (const TListenSocket& socket : Sockets)
+    Waits.push_back(pollfd{socket.Socket->Handle(), POLLIN, 0});
+  if (WakeSignal >= 0) Waits.push_back(pollfd{WakeSignal, POLLIN, 0});
+}
 
 TUdpListenerThread::~TUdpListenerThread() {
   Finish();
@@ -41,47 +46,96 @@ void TUdpListenerThread::Ended() {
 }
 
 void TUdpListenerThread::RunOnce() {
-  std::vector<TSocketHandle> ready;
-  for (const TListenSocket& socket : Sockets) ready.push_back(socket.Socket->Handle());
-  if (WakeSignal >= 0) ready.push_back(WakeSignal);
-  if (TSocketStack::WaitForSockets(&ready, nullptr, nullptr, kWaitPeriodMs) < 0) {
+  for (pollfd& wait : Waits) wait.revents = 0;
+  const int result = poll(Waits.data(), Waits.size(), kWaitPeriodMs);
+  const bool failed =
+      result < 0 || std::any_of(Waits.begin(), Waits.end(),
+                                [](const pollfd& wait) { return wait.revents & POLLNVAL; });
+  if (failed) {
     // A failed wait counts as a cycle without datagrams; pause so that a lasting failure does
     // not spin.
     pollfd wake{WakeSignal, POLLIN, 0};
     poll(&wake, WakeSignal >= 0 ? 1 : 0, kWaitPeriodMs);
     return;
   }
-  for (TSocketHandle handle : ready) {
+  // Every ready socket gets an equal share of the batch, so that a flood on one binding does
+  // not starve the others; they are drained in binding order.
+  std::size_t ready = 0;
+  for (std::size_t i = 0; i < Sockets.size(); ++i)
+    if (Waits[i].revents & (POLLIN | POLLERR | POLLHUP)) ++ready;
+  if (ready == 0) return;
+  const std::size_t share = std::max<std::size_t>(kBatch / ready, 1);
+  Count = 0;
+  for (std::size_t i = 0; i < Sockets.size() && Count < kBatch; ++i) {
     if (IsStopped()) return;
-    for (const TListenSocket& socket : Sockets) {
-      if (socket.Socket->Handle() == handle) {
-        Receive(socket);
-        break;
-      }
-    }
+    if (Waits[i].revents & (POLLIN | POLLERR | POLLHUP))
+      Drain(Sockets[i], std::min(share, kBatch - Count));
+  }
+  if (Count == 0 || IsStopped()) return;
+  try {
+    if (Threaded)
+      DispatchBatch();
+    else
+      Loop.HandOver([this] { DispatchBatch(); });
+  } catch (...) {
+    // Errors of single datagrams are dealt with in DispatchBatch; nothing else may end the
+    // listening.
   }
 }
 
-void TUdpListenerThread::Receive(const TListenSocket& socket) {
-  Buffer.resize(BufferSize);
-  std::string fromIP;
-  int fromPort = 0;
-  // A datagram longer than the buffer is cut to it.
-  const int received = socket.Socket->ReceiveFrom(Buffer.data(), Buffer.size(), fromIP, fromPort);
-  // An empty datagram or a failed receive is skipped: neither may end the listening, or one
-  // stray packet from anyone on the segment would leave the endpoint deaf.
-  if (received <= 0) return;
-  Buffer.resize(static_cast<std::size_t>(received));
-  TByteStream data(Buffer.data(), Buffer.size());
-  TSocketBinding& binding = *socket.Binding;
-  auto step = [&] { Endpoint.Dispatch(binding, fromIP, fromPort, data); };
-  try {
-    if (Threaded)
-      step();
-    else
-      Loop.HandOver(step);
-  } catch (...) {
-    // An error raised by the receive handler drops that datagram; listening goes on.
+void TUdpListenerThread::Drain(const TListenSocket& socket, std::size_t room) {
+  const std::size_t first = Count;
+  for (std::size_t i = 0; i < room; ++i) {
+    const std::size_t slot = first + i;
+    // A datagram longer than the buffer is cut to it.
+    Vectors[slot] = iovec{Buffer.data() + slot * BufferSize, BufferSize};
+    mmsghdr& header = Headers[slot];
+    header = mmsghdr{};
+    header.msg_hdr.msg_name = &Sources[slot];
+    header.msg_hdr.msg_namelen = sizeof(sockaddr_in);
+    header.msg_hdr.msg_iov = &Vectors[slot];
+    header.msg_hdr.msg_iovlen = 1;
+  }
+  const int received = recvmmsg(socket.Socket->Handle(), &Headers[first],
+                                static_cast<unsigned>(room), MSG_DONTWAIT, nullptr);
+  // A failed receive yields nothing; it may not end the listening.
+  for (int i = 0; i < received; ++i) {
+    const std::size_t slot = first + static_cast<std::size_t>(i);
+    const std::size_t length = Headers[slot].msg_len;
+    // An empty datagram is skipped: one stray packet from anyone on the segment may not
+    // disturb the listening.
+    if (length == 0) continue;
+    TSlot& kept = Slots[Count];
+    kept.Binding = socket.Binding;
+    kept.Length = length;
+    const sockaddr_in& source = Sources[slot];
+    if (inet_ntop(AF_INET, &source.sin_addr, kept.SourceIP, sizeof kept.SourceIP) == nullptr)
+      kept.SourceIP[0] = '\0';
+    kept.SourceIPLength = std::strlen(kept.SourceIP);
+    kept.SourcePort = ntohs(source.sin_port);
+    if (slot != Count) {
+      // An empty datagram before this one left a gap: close it.
+      std::memmove(Buffer.data() + Count * BufferSize, Buffer.data() + slot * BufferSize,
+                   length);
+    }
+    ++Count;
+  }
+}
+
+void TUdpListenerThread::DispatchBatch() {
+  for (std::size_t i = 0; i < Count; ++i) {
+    // Threaded, stopping cuts the batch short. A batch handed to the main loop is one step:
+    // it runs whole, also when the owner runs it while waiting for this thread to end.
+    if (Threaded && IsStopped()) return;
+    const TSlot& slot = Slots[i];
+    TByteStream data(Buffer.data() + i * BufferSize, slot.Length);
+    try {
+      Endpoint.Dispatch(*slot.Binding,
+                        std::string_view(slot.SourceIP, slot.SourceIPLength), slot.SourcePort,
+                        data);
+    } catch (...) {
+      // An error raised by the receive handler drops that datagram; the others go on.
+    }
   }
 }
 
