@@ -249,10 +249,95 @@ TEST_F(UdpEndpointLoopback, SendsLeaveThroughTheCurrentBinding) {
   EXPECT_EQ(fromPort, binding.Port);
 }
 
+// A socket on loopback address `ip` with a port the system chooses, opened and bound.
+std::unique_ptr<TSocketBinding> LoopbackPeer(const std::string& ip) {
+  auto peer = std::make_unique<TSocketBinding>();
+  peer->IP = ip;
+  peer->Open(SOCK_DGRAM, 0);
+  peer->BindLocal();
+  return peer;
+}
+
+TEST_F(UdpEndpointLoopback, DatagramsQueuedBeforeTheLoopRunsAreDispatchedInOrderEachWithItsSource) {
+  const TSocketBinding& binding = Activate();
+  auto second = LoopbackPeer("127.0.0.2");
+  auto third = LoopbackPeer("127.0.0.3");
+  // All queued before this thread handles anything: the listener holds them in one batch or
+  // a few.
+  Peer.Transmit("127.0.0.1", binding.Port, "one", 3);
+  second->Transmit("127.0.0.1", binding.Port, "two", 3);
+  third->Transmit("127.0.0.1", binding.Port, "three", 5);
+  Peer.Transmit("127.0.0.1", binding.Port, "four", 4);
+  ASSERT_TRUE(Loop.RunUntil([&] { return Recorder.Count() == 4; }, kPatienceMs));
+  const std::vector<TReceived> got = Recorder.All();
+  const std::pair<std::string, const TSocketBinding*> expected[] = {
+      {"one", &Peer}, {"two", second.get()}, {"three", third.get()}, {"four", &Peer}};
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(got[i].Data, expected[i].first);
+    EXPECT_EQ(got[i].Size, expected[i].first.size());
+    EXPECT_EQ(got[i].Position, 0u);
+    EXPECT_EQ(got[i].RemoteIP, expected[i].second->IP) << expected[i].first;
+    EXPECT_EQ(got[i].RemotePort, expected[i].second->Port) << expected[i].first;
+    EXPECT_EQ(got[i].Thread, std::this_thread::get_id());
+  }
+}
+
+TEST_F(UdpEndpointLoopback, EmptyDatagramsAmongQueuedOnesAreSkippedAndTheRestKeepTheirBytes) {
+  const TSocketBinding& binding = Activate();
+  Peer.Transmit("127.0.0.1", binding.Port, "", 0);
+  Peer.Transmit("127.0.0.1", binding.Port, "alpha", 5);
+  Peer.Transmit("127.0.0.1", binding.Port, "", 0);
+  Peer.Transmit("127.0.0.1", binding.Port, "", 0);
+  Peer.Transmit("127.0.0.1", binding.Port, "bravo!", 6);
+  Peer.Transmit("127.0.0.1", binding.Port, "charlie", 7);
+  ASSERT_TRUE(Loop.RunUntil([&] { return Recorder.Has("charlie"); }, kPatienceMs));
+  const std::vector<TReceived> got = Recorder.All();
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got[0].Data, "alpha");
+  EXPECT_EQ(got[1].Data, "bravo!");
+  EXPECT_EQ(got[2].Data, "charlie");
+}
+
+TEST_F(UdpEndpointLoopback, HandlerErrorAmongQueuedDatagramsDropsThatOneOnly) {
+  const TSocketBinding& binding = Activate();
+  std::vector<std::string> handled;
+  Endpoint.OnUDPRead = [&](TUdpEndpoint&, TByteStream& data, TSocketBinding&) {
+    const std::string text(reinterpret_cast<const char*>(data.Bytes()), data.Size());
+    if (text == "bad") throw std::runtime_error("bad datagram");
+    handled.push_back(text);
+  };
+  for (const char* text : {"first", "bad", "second", "bad", "third"})
+    Peer.Transmit("127.0.0.1", binding.Port, text, std::string(text).size());
+  ASSERT_TRUE(Loop.RunUntil([&] { return handled.size() == 3; }, kPatienceMs));
+  EXPECT_EQ(handled, (std::vector<std::string>{"first", "second", "third"}));
+}
+
+TEST_F(UdpEndpointLoopback, BurstOfAThousandQueuedWhileTheLoopIsBusyArrivesWhole) {
+  const TSocketBinding& binding = Activate();
+  int receiveBuffer = 0;
+  socklen_t size = sizeof receiveBuffer;
+  getsockopt(binding.Handle(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, &size);
+  if (receiveBuffer < 2 * 1024 * 1024)
+    GTEST_SKIP() << "receive buffers are limited to " << receiveBuffer
+                 << " bytes here (net.core.rmem_max); run as root";
+  // 41 bytes each, as a discovery reply; numbered so that order and loss both show.
+  for (int i = 0; i < 1000; ++i) {
+    std::string datagram = "reply " + std::to_string(i);
+    datagram.resize(41, '.');
+    Peer.Transmit("127.0.0.1", binding.Port, datagram.data(), datagram.size());
+  }
+  ASSERT_TRUE(Loop.RunUntil([&] { return Recorder.Count() == 1000; }, kPatienceMs))
+      << Recorder.Count() << " of 1000 arrived";
+  const std::vector<TReceived> got = Recorder.All();
+  for (int i = 0; i < 1000; ++i)
+    ASSERT_EQ(got[i].Data.substr(0, got[i].Data.find('.')), "reply " + std::to_string(i));
+}
+
 // A main loop that tells how many hand-overs are waiting for it.
 class TWatchedLoop final : public TEventLoop {
  public:
   void HandOver(std::function<void()> step) override {
+    ++HandOvers;
     ++Waiting;
     Inner.HandOver(std::move(step));
     --Waiting;
@@ -269,6 +354,7 @@ class TWatchedLoop final : public TEventLoop {
 
   THeadlessLoop Inner;
   std::atomic<int> Waiting{0};
+  std::atomic<int> HandOvers{0};
 };
 
 TEST(UdpEndpointDeactivation, ServicesAHandOverThatIsWaitingMeanwhile) {
@@ -291,6 +377,35 @@ TEST(UdpEndpointDeactivation, ServicesAHandOverThatIsWaitingMeanwhile) {
   endpoint.SetActive(false);
   EXPECT_EQ(handled, 1);
   EXPECT_FALSE(endpoint.Active());
+}
+
+TEST(UdpEndpointBatching, DatagramsQueuedDuringAHandOverFollowInOneMoreHandOver) {
+  TWatchedLoop loop;
+  TMainLoopScope scope(loop);
+  TSocketBinding peer;
+  peer.IP = "127.0.0.1";
+  peer.Open(SOCK_DGRAM, 0);
+  peer.BindLocal();
+  std::vector<std::string> handled;
+  TUdpEndpoint endpoint;
+  endpoint.Bindings.AddBinding().IP = "127.0.0.1";
+  endpoint.OnUDPRead = [&](TUdpEndpoint&, TByteStream& data, TSocketBinding&) {
+    handled.emplace_back(reinterpret_cast<const char*>(data.Bytes()), data.Size());
+  };
+  const int port = endpoint.GetSocket().Port;
+  peer.Transmit("127.0.0.1", port, "first", 5);
+  // The listener now blocks in its hand-over, since this thread runs no loop yet.
+  for (int i = 0; i < kPatienceMs && loop.Waiting.load() == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_EQ(loop.Waiting.load(), 1);
+  std::vector<std::string> sent{"first"};
+  for (int i = 1; i <= 20; ++i) {
+    sent.push_back("next " + std::to_string(i));
+    peer.Transmit("127.0.0.1", port, sent.back().data(), sent.back().size());
+  }
+  ASSERT_TRUE(loop.Inner.RunUntil([&] { return handled.size() == sent.size(); }, kPatienceMs));
+  EXPECT_EQ(handled, sent);
+  EXPECT_EQ(loop.HandOvers.load(), 2);
 }
 
 // ---- Inside private namespaces -----------------------------------------------------------
