@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev
   libcli11-dev nlohmann-json3-dev
-  iproute2 iputils-ping libcap2-bin
+  iproute2 iputils-ping libcap2-bin procps
   tftpd-hpa atftp curl
 )
 
