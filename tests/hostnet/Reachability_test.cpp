@@ -1,10 +1,5 @@
 #include "hostnet/Reachability.h"
 
-#include <grp.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -16,11 +11,13 @@
 #include <thread>
 
 #include "tests/support/RoutedNetwork.h"
+#include "tests/support/RunAsNobody.h"
 #include "transport/SocketErrors.h"
 
 namespace scoutor {
 namespace {
 
+using test::AsNobodyIn;
 using test::TNetnsBed;
 
 class PingAddressTest : public test::TRoutedNetworkTest {
@@ -68,47 +65,19 @@ TEST_F(PingAddressTest, SocketErrorsPassThrough) {
                EIdSocketError);
 }
 
-// Runs `check` in a child process inside `ns` as user and group nobody, without capabilities;
-// returns "true", "false", or "error: <message>".
-std::string AsNobodyIn(const std::string& ns, const std::function<bool()>& check) {
-  int out[2];
-  if (pipe(out) != 0) return "pipe failed";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(out[0]);
-    std::string result;
-    try {
-      TNetnsBed::EnterOnThisThread(ns);
-      if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
-        throw std::runtime_error("cannot become nobody");
-      if (socket(AF_INET, SOCK_RAW, IPPROTO_ICMP) >= 0)
-        throw std::runtime_error("raw socket allowed");
-      result = check() ? "true" : "false";
-    } catch (const std::exception& e) {
-      result = std::string("error: ") + e.what();
-    }
-    if (write(out[1], result.data(), result.size()) < 0) _exit(2);
-    _exit(0);
-  }
-  close(out[1]);
-  std::string result;
-  char buffer[512];
-  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) result.append(buffer, n);
-  close(out[0]);
-  waitpid(pid, nullptr, 0);
-  return result;
-}
+// The check's answer as the child process reports it.
+std::string Answers(const std::string& address) { return PingAddress(address) ? "true" : "false"; }
 
 TEST_F(PingAddressTest, UserAdmittedByThePingGroupRangeChecksWithoutRawSocketRights) {
   Bed->Run(Client, "sysctl -qw net.ipv4.ping_group_range='0 2147483647'");
-  EXPECT_EQ(AsNobodyIn(Client, [] { return PingAddress("10.8.0.2"); }), "true");
-  EXPECT_EQ(AsNobodyIn(Client, [] { return PingAddress("10.9.0.1"); }), "true");
-  EXPECT_EQ(AsNobodyIn(Client, [] { return PingAddress("10.77.0.9"); }), "false");
+  EXPECT_EQ(AsNobodyIn(Client, [] { return Answers("10.8.0.2"); }), "true");
+  EXPECT_EQ(AsNobodyIn(Client, [] { return Answers("10.9.0.1"); }), "true");
+  EXPECT_EQ(AsNobodyIn(Client, [] { return Answers("10.77.0.9"); }), "false");
 }
 
 TEST_F(PingAddressTest, UserWithNeitherRightGetsTheSocketAllocationError) {
   Bed->Run(Client, "sysctl -qw net.ipv4.ping_group_range='1 0'");
-  EXPECT_EQ(AsNobodyIn(Client, [] { return PingAddress("10.8.0.2"); }),
+  EXPECT_EQ(AsNobodyIn(Client, [] { return Answers("10.8.0.2"); }),
             "error: Cannot allocate socket.");
 }
 

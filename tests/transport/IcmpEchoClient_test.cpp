@@ -1,10 +1,8 @@
 #include "transport/IcmpEchoClient.h"
 
 #include <dirent.h>
-#include <grp.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -21,6 +19,7 @@
 
 #include "runtime/Clock.h"
 #include "tests/support/RoutedNetwork.h"
+#include "tests/support/RunAsNobody.h"
 #include "transport/ByteOrder.h"
 #include "transport/IcmpPacket.h"
 #include "transport/SocketErrors.h"
@@ -28,6 +27,7 @@
 namespace scoutor {
 namespace {
 
+using test::AsNobodyIn;
 using test::TNetnsBed;
 
 class IcmpEchoClientTest : public test::TRoutedNetworkTest {
@@ -246,35 +246,6 @@ TEST_F(IcmpEchoClientTest, LiveHostAnswerIsFoundAmongOtherEchoTraffic) {
   EXPECT_EQ(reply.ReplyKind, rkEcho);
   EXPECT_EQ(reply.FromAddress, "10.9.0.254");
   EXPECT_EQ(reply.Ttl, 64);
-}
-
-// Runs `work` in a child process inside `ns` as user and group nobody, without capabilities;
-// returns what it returned, or "error: <message>" for an error it raised.
-std::string AsNobodyIn(const std::string& ns, const std::function<std::string()>& work) {
-  int out[2];
-  if (pipe(out) != 0) return "pipe failed";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(out[0]);
-    std::string result;
-    try {
-      TNetnsBed::EnterOnThisThread(ns);
-      if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
-        throw std::runtime_error("cannot become nobody");
-      result = work();
-    } catch (const std::exception& e) {
-      result = std::string("error: ") + e.what();
-    }
-    if (write(out[1], result.data(), result.size()) < 0) _exit(2);
-    _exit(0);
-  }
-  close(out[1]);
-  std::string result;
-  char buffer[512];
-  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) result.append(buffer, n);
-  close(out[0]);
-  waitpid(pid, nullptr, 0);
-  return result;
 }
 
 std::string Describe(const TReplyStatus& reply) {
