@@ -360,16 +360,13 @@ class TWatchedLoop final : public TEventLoop {
 TEST(UdpEndpointDeactivation, ServicesAHandOverThatIsWaitingMeanwhile) {
   TWatchedLoop loop;
   TMainLoopScope scope(loop);
-  TSocketBinding peer;
-  peer.IP = "127.0.0.1";
-  peer.Open(SOCK_DGRAM, 0);
-  peer.BindLocal();
+  auto peer = LoopbackPeer("127.0.0.1");
   int handled = 0;
   TUdpEndpoint endpoint;
   endpoint.Bindings.AddBinding().IP = "127.0.0.1";
   endpoint.OnUDPRead = [&](TUdpEndpoint&, TByteStream&, TSocketBinding&) { ++handled; };
   const int port = endpoint.GetSocket().Port;
-  peer.Transmit("127.0.0.1", port, "pending", 7);
+  peer->Transmit("127.0.0.1", port, "pending", 7);
   // The listener now blocks in its hand-over, since this thread runs no loop.
   for (int i = 0; i < kPatienceMs && loop.Waiting.load() == 0; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -382,10 +379,7 @@ TEST(UdpEndpointDeactivation, ServicesAHandOverThatIsWaitingMeanwhile) {
 TEST(UdpEndpointBatching, DatagramsQueuedDuringAHandOverFollowInOneMoreHandOver) {
   TWatchedLoop loop;
   TMainLoopScope scope(loop);
-  TSocketBinding peer;
-  peer.IP = "127.0.0.1";
-  peer.Open(SOCK_DGRAM, 0);
-  peer.BindLocal();
+  auto peer = LoopbackPeer("127.0.0.1");
   std::vector<std::string> handled;
   TUdpEndpoint endpoint;
   endpoint.Bindings.AddBinding().IP = "127.0.0.1";
@@ -393,7 +387,7 @@ TEST(UdpEndpointBatching, DatagramsQueuedDuringAHandOverFollowInOneMoreHandOver)
     handled.emplace_back(reinterpret_cast<const char*>(data.Bytes()), data.Size());
   };
   const int port = endpoint.GetSocket().Port;
-  peer.Transmit("127.0.0.1", port, "first", 5);
+  peer->Transmit("127.0.0.1", port, "first", 5);
   // The listener now blocks in its hand-over, since this thread runs no loop yet.
   for (int i = 0; i < kPatienceMs && loop.Waiting.load() == 0; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -401,7 +395,7 @@ TEST(UdpEndpointBatching, DatagramsQueuedDuringAHandOverFollowInOneMoreHandOver)
   std::vector<std::string> sent{"first"};
   for (int i = 1; i <= 20; ++i) {
     sent.push_back("next " + std::to_string(i));
-    peer.Transmit("127.0.0.1", port, sent.back().data(), sent.back().size());
+    peer->Transmit("127.0.0.1", port, sent.back().data(), sent.back().size());
   }
   ASSERT_TRUE(loop.Inner.RunUntil([&] { return handled.size() == sent.size(); }, kPatienceMs));
   EXPECT_EQ(handled, sent);
