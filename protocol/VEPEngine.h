@@ -7,6 +7,7 @@
 // there, so HandleDatagram, diagnostics and events run on that thread, one datagram at a time;
 // the operations are called on that thread as well.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -51,6 +52,12 @@ class TVEP final : public TVEPDiagnostics {
   // transfer ends. 0: done; 1: the device refused access; 2: it reported file not found;
   // 3: any other failure. A failure is also reported as "Upgrade failed with reason: ...".
   std::int32_t UpgradeDevice(const std::string& fileName, const std::string& deviceAddress);
+  // The same upload driven by the main loop: returns at once; the progress events and the
+  // diagnostic come on the loop's thread as the transfer advances, then `done` with the result
+  // code. False (and `done` never runs) while another upload is running.
+  bool StartUpgrade(const std::string& fileName, const std::string& deviceAddress,
+                    std::function<void(std::int32_t result)> done);
+  bool Upgrading() const;
   TTftpClient& Tftp() { return *Upload; }
 
   // Shows `text` in a "HalvexVEP Exception" box, then raises it as vepMessage, as the flags say.

@@ -1,21 +1,40 @@
 #include "runtime/HeadlessLoop.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <chrono>
+#include <cerrno>
+#include <cstdint>
 #include <limits>
-#include <vector>
+#include <system_error>
 
 namespace scoutor {
 
 namespace {
+
 constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
+
+// A descriptor with an error, a hang-up or closed under the watcher counts as ready for both
+// kinds, so that its owner's next call finds out instead of the loop spinning.
+bool IsReady(short revents, TWatchKind kind) {
+  const short wanted = kind == TWatchKind::Read ? POLLIN : POLLOUT;
+  return (revents & (wanted | POLLERR | POLLHUP | POLLNVAL)) != 0;
 }
 
-THeadlessLoop::THeadlessLoop(TClock& clock) : Clock(clock), LoopThread(std::this_thread::get_id()) {}
+}  // namespace
+
+THeadlessLoop::THeadlessLoop(TClock& clock)
+    : Clock(clock), LoopThread(std::this_thread::get_id()) {
+  WakeDescriptor = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (WakeDescriptor < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+}
 
 THeadlessLoop::~THeadlessLoop() {
   // A sender must never stay blocked on a loop that is gone.
   RunHandOvers();
+  close(WakeDescriptor);
 }
 
 void THeadlessLoop::HandOver(std::function<void()> step) {
@@ -29,8 +48,15 @@ void THeadlessLoop::HandOver(std::function<void()> step) {
   std::unique_lock lock(Mutex);
   Queue.push_back(&pending);
   Changed.notify_all();
+  SignalWake();
   Changed.wait(lock, [&] { return pending.Done; });
   if (pending.Error) std::rethrow_exception(pending.Error);
+}
+
+void THeadlessLoop::Post(std::function<void()> step) {
+  std::lock_guard lock(Mutex);
+  Posted.push_back(std::move(step));
+  SignalWake();
 }
 
 void THeadlessLoop::RunHandOvers() {
@@ -53,6 +79,17 @@ void THeadlessLoop::RunHandOvers() {
   }
 }
 
+// Only the steps posted before this call: a step that posts another lets the loop serve
+// everything else before the new one runs.
+void THeadlessLoop::RunPosts() {
+  std::deque<std::function<void()>> batch;
+  {
+    std::lock_guard lock(Mutex);
+    batch.swap(Posted);
+  }
+  for (auto& step : batch) step();
+}
+
 TTimerId THeadlessLoop::StartTimer(int intervalMs, std::function<void()> tick) {
   const int interval = std::max(intervalMs, 1);
   const TTimerId id = NextTimerId++;
@@ -60,7 +97,22 @@ TTimerId THeadlessLoop::StartTimer(int intervalMs, std::function<void()> tick) {
   return id;
 }
 
+TTimerId THeadlessLoop::StartSingleShot(int delayMs, std::function<void()> step) {
+  const TTimerId id = NextTimerId++;
+  Timers.emplace(id, TTimerEntry{0, Clock.NowMs() + std::max(delayMs, 0), std::move(step)});
+  return id;
+}
+
 void THeadlessLoop::StopTimer(TTimerId id) { Timers.erase(id); }
+
+TWatchId THeadlessLoop::WatchDescriptor(int descriptor, TWatchKind kind,
+                                        std::function<void()> ready) {
+  const TWatchId id = NextWatchId++;
+  Watches.emplace(id, TWatchEntry{descriptor, kind, std::move(ready)});
+  return id;
+}
+
+void THeadlessLoop::StopWatching(TWatchId id) { Watches.erase(id); }
 
 std::int64_t THeadlessLoop::NextDueMs() const {
   std::int64_t due = kNever;
@@ -75,21 +127,61 @@ void THeadlessLoop::FireDueTimers() {
   std::vector<TTimerId> due;
   for (const auto& [id, timer] : Timers)
     if (timer.DueMs <= now) due.push_back(id);
-  std::sort(due.begin(), due.end(),
-            [&](TTimerId a, TTimerId b) { return Timers.at(a).DueMs < Timers.at(b).DueMs; });
+  std::stable_sort(due.begin(), due.end(), [&](TTimerId a, TTimerId b) {
+    return Timers.at(a).DueMs < Timers.at(b).DueMs;
+  });
   for (TTimerId id : due) {
     auto it = Timers.find(id);  // an earlier tick may have stopped it
     if (it == Timers.end()) continue;
     TTimerEntry& timer = it->second;
-    timer.DueMs += timer.IntervalMs;
-    if (timer.DueMs <= now) timer.DueMs = now + timer.IntervalMs;
     auto tick = timer.Tick;  // the tick may stop its own timer
+    if (timer.IntervalMs == 0) {
+      Timers.erase(it);
+    } else {
+      timer.DueMs += timer.IntervalMs;
+      if (timer.DueMs <= now) timer.DueMs = now + timer.IntervalMs;
+    }
     tick();
   }
 }
 
+void THeadlessLoop::ServeDescriptors(int waitMs) {
+  std::vector<pollfd> polled;
+  std::vector<TWatchId> ids;
+  polled.reserve(Watches.size() + 1);
+  ids.reserve(Watches.size());
+  polled.push_back({WakeDescriptor, POLLIN, 0});
+  for (const auto& [id, watch] : Watches) {
+    polled.push_back(
+        {watch.Descriptor, static_cast<short>(watch.Kind == TWatchKind::Read ? POLLIN : POLLOUT), 0});
+    ids.push_back(id);
+  }
+  const int ready = poll(polled.data(), polled.size(), waitMs);
+  if (ready <= 0) return;  // nothing, or a signal came first: the caller loops
+  if (polled[0].revents != 0) DrainWake();
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    auto it = Watches.find(ids[i]);  // an earlier watcher may have stopped it
+    if (it == Watches.end() || !IsReady(polled[i + 1].revents, it->second.Kind)) continue;
+    auto handler = it->second.Ready;  // the handler may stop its own watch
+    handler();
+  }
+}
+
+void THeadlessLoop::SignalWake() {
+  const std::uint64_t one = 1;
+  // The counter only saturates after 2^64-2 unread wake-ups; a failed write changes nothing.
+  [[maybe_unused]] const auto written = write(WakeDescriptor, &one, sizeof one);
+}
+
+void THeadlessLoop::DrainWake() {
+  std::uint64_t count = 0;
+  [[maybe_unused]] const auto drained = read(WakeDescriptor, &count, sizeof count);
+}
+
 void THeadlessLoop::Pump() {
   RunHandOvers();
+  RunPosts();
+  ServeDescriptors(0);
   FireDueTimers();
   RunHandOvers();
 }
@@ -105,20 +197,24 @@ bool THeadlessLoop::RunUntil(const std::function<bool()>& done, int timeoutMs) {
     if (done && done()) return true;
     const std::int64_t now = Clock.NowMs();
     const std::int64_t until = std::min(deadline, NextDueMs());
-    std::unique_lock lock(Mutex);
-    if (QuitRequested) {
-      QuitRequested = false;
-      return false;
+    int waitMs;
+    {
+      std::lock_guard lock(Mutex);
+      if (QuitRequested) {
+        QuitRequested = false;
+        return false;
+      }
+      if (now >= deadline) return false;
+      const bool pending = !Queue.empty() || !Posted.empty() || WakeRequested;
+      WakeRequested = false;
+      if (pending || until <= now)
+        waitMs = 0;
+      else if (until == kNever)
+        waitMs = -1;
+      else
+        waitMs = static_cast<int>(std::min<std::int64_t>(until - now, 1 << 30));
     }
-    if (now >= deadline) return false;
-    if (Queue.empty() && !WakeRequested) {
-      auto idle = [&] { return !Queue.empty() || WakeRequested || QuitRequested; };
-      if (until == kNever)
-        Changed.wait(lock, idle);
-      else if (until > now)
-        Changed.wait_for(lock, std::chrono::milliseconds(until - now), idle);
-    }
-    WakeRequested = false;
+    ServeDescriptors(waitMs);
   }
 }
 
@@ -136,12 +232,13 @@ void THeadlessLoop::Wake() {
   std::lock_guard lock(Mutex);
   WakeRequested = true;
   Changed.notify_all();
+  SignalWake();
 }
 
 void THeadlessLoop::Quit() {
   std::lock_guard lock(Mutex);
   QuitRequested = true;
-  Changed.notify_all();
+  SignalWake();
 }
 
 bool THeadlessLoop::IsLoopThread() const { return std::this_thread::get_id() == LoopThread; }

@@ -1,13 +1,16 @@
 #pragma once
 // The event loop of programs without windows (vepctl, libvep's VEPProcessEvents, tests). Its
-// thread is the one that created it. A hand-over wakes a waiting loop at once; timers are
-// checked against a TClock, so tests drive them with a manual clock.
+// thread is the one that created it. It waits in one poll() on the watched descriptors and a
+// wake-up descriptor, so a hand-over or a post wakes it at once; timers are checked against a
+// TClock, so tests drive them with a manual clock (descriptors are still waited for in real
+// time).
 #include <condition_variable>
 #include <deque>
 #include <exception>
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "runtime/Clock.h"
 #include "runtime/EventLoop.h"
@@ -23,23 +26,31 @@ class THeadlessLoop final : public TEventLoop {
 
   void HandOver(std::function<void()> step) override;
   TTimerId StartTimer(int intervalMs, std::function<void()> tick) override;
+  TTimerId StartSingleShot(int delayMs, std::function<void()> step) override;
   void StopTimer(TTimerId id) override;
+  TWatchId WatchDescriptor(int descriptor, TWatchKind kind, std::function<void()> ready) override;
+  void StopWatching(TWatchId id) override;
+  void Post(std::function<void()> step) override;
   void ServiceHandOversUntil(const std::function<bool()>& done) override;
   void Wake() override;
   bool IsLoopThread() const override;
 
-  // Runs the queued hand-overs and the timers that are due, without waiting.
+  // Runs the queued hand-overs and posts, the watchers whose descriptors are ready and the
+  // timers that are due, without waiting.
   void Pump();
-  // Runs the loop, waiting for hand-overs and timers, until `done` holds, Quit() is called or
-  // `timeoutMs` have passed on the clock (-1: no limit). True when `done` held.
+  // Runs the loop, waiting for descriptors, hand-overs, posts and timers, until `done` holds,
+  // Quit() is called or `timeoutMs` have passed on the clock (-1: no limit). True when `done`
+  // held.
   bool RunUntil(const std::function<bool()>& done, int timeoutMs);
   void RunFor(int ms) { RunUntil(nullptr, ms); }
   // Ends the innermost RunUntil; callable from any thread.
   void Quit();
-  // With a manual clock: moves it forward by `ms`, stopping at every timer's due time to fire it.
+  // With a manual clock: moves it forward by `ms`, stopping at every timer's due time to fire it
+  // (and to serve what is ready meanwhile).
   void Advance(TManualClock& clock, std::int64_t ms);
-  // Number of timers running, for tests.
+  // Numbers of timers and watchers running, for tests.
   std::size_t TimerCount() const { return Timers.size(); }
+  std::size_t WatchCount() const { return Watches.size(); }
 
  private:
   // Lives on the stack of the thread that handed the step over, which waits until Done.
@@ -49,24 +60,39 @@ class THeadlessLoop final : public TEventLoop {
     bool Done = false;
   };
   struct TTimerEntry {
-    int IntervalMs;
+    int IntervalMs;  // 0: single shot
     std::int64_t DueMs;
     std::function<void()> Tick;
   };
+  struct TWatchEntry {
+    int Descriptor;
+    TWatchKind Kind;
+    std::function<void()> Ready;
+  };
 
   void RunHandOvers();
+  void RunPosts();
   void FireDueTimers();
+  // Waits up to `waitMs` of real time (-1: no limit) for a ready descriptor or a wake-up, then
+  // serves the ready watchers.
+  void ServeDescriptors(int waitMs);
+  void SignalWake();
+  void DrainWake();
   std::int64_t NextDueMs() const;
 
   TClock& Clock;
   const std::thread::id LoopThread;
+  int WakeDescriptor = -1;  // eventfd: hand-overs, posts, Wake() and Quit() write it
   std::mutex Mutex;
-  std::condition_variable Changed;  // a step was queued, a step finished, Wake() or Quit()
+  std::condition_variable Changed;  // a hand-over finished (its sender waits for that)
   std::deque<TPendingStep*> Queue;
+  std::deque<std::function<void()>> Posted;
   bool WakeRequested = false;
   bool QuitRequested = false;
-  std::map<TTimerId, TTimerEntry> Timers;  // loop thread only
+  std::map<TTimerId, TTimerEntry> Timers;   // loop thread only
+  std::map<TWatchId, TWatchEntry> Watches;  // loop thread only
   TTimerId NextTimerId = 1;
+  TWatchId NextWatchId = 1;
 };
 
 }  // namespace scoutor

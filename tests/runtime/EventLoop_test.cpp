@@ -5,7 +5,12 @@
 #include <thread>
 #include <vector>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "runtime/DescriptorWatch.h"
 #include "runtime/HeadlessLoop.h"
+#include "runtime/SingleShot.h"
 #include "runtime/Timer.h"
 
 namespace scoutor {
@@ -114,6 +119,140 @@ TEST(Timer, ATickCanSwitchItsOwnTimerOff) {
   loop.Advance(clock, 1000);
   EXPECT_EQ(ticks, 1);
   EXPECT_EQ(loop.TimerCount(), 0u);
+}
+
+TEST(HeadlessLoop, ASingleShotFiresOnceAtItsTimeAndCanBeCancelled) {
+  TManualClock clock;
+  THeadlessLoop loop(clock);
+  std::vector<std::int64_t> fired;
+  loop.StartSingleShot(400, [&] { fired.push_back(clock.NowMs()); });
+  const TTimerId cancelled = loop.StartSingleShot(200, [&] { fired.push_back(-1); });
+  loop.StopTimer(cancelled);
+  loop.Advance(clock, 1000);
+  EXPECT_EQ(fired, (std::vector<std::int64_t>{400}));
+  EXPECT_EQ(loop.TimerCount(), 0u);
+  loop.StopTimer(cancelled);  // stopping an ended timer does nothing
+}
+
+TEST(SingleShot, RestartingReplacesThePendingShotAndDestructionCancelsIt) {
+  TManualClock clock;
+  THeadlessLoop loop(clock);
+  int fired = 0;
+  {
+    TSingleShot shot;
+    shot.Start(loop, 100, [&] { fired += 1; });
+    shot.Start(loop, 300, [&] { fired += 10; });
+    loop.Advance(clock, 200);
+    EXPECT_EQ(fired, 0);
+    EXPECT_TRUE(shot.Pending());
+    loop.Advance(clock, 100);
+    EXPECT_EQ(fired, 10);
+    EXPECT_FALSE(shot.Pending());
+    shot.Start(loop, 100, [&] { fired += 100; });
+  }
+  loop.Advance(clock, 500);
+  EXPECT_EQ(fired, 10);
+  EXPECT_EQ(loop.TimerCount(), 0u);
+}
+
+// A connected pair of datagram sockets, closed at the end of the test.
+struct TSocketPair {
+  TSocketPair() { EXPECT_EQ(socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0, Ends), 0); }
+  ~TSocketPair() {
+    close(Ends[0]);
+    close(Ends[1]);
+  }
+  void Send(int end, const char* text) const {
+    EXPECT_GT(write(Ends[end], text, std::char_traits<char>::length(text)), 0);
+  }
+  std::string Receive(int end) const {
+    char buffer[64];
+    const auto n = read(Ends[end], buffer, sizeof buffer);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+  }
+  int Ends[2] = {-1, -1};
+};
+
+TEST(HeadlessLoop, AWatcherRunsWhenItsDescriptorBecomesReadableAndWakesAWaitingLoop) {
+  THeadlessLoop loop;
+  TSocketPair pair;
+  std::vector<std::string> received;
+  TDescriptorWatch watch;
+  watch.Start(loop, pair.Ends[0], TWatchKind::Read, [&] { received.push_back(pair.Receive(0)); });
+  loop.Pump();
+  EXPECT_TRUE(received.empty());  // nothing to read yet
+  std::thread writer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    pair.Send(1, "hello");
+  });
+  EXPECT_TRUE(loop.RunUntil([&] { return !received.empty(); }, 5000));
+  writer.join();
+  EXPECT_EQ(received, (std::vector<std::string>{"hello"}));
+}
+
+TEST(HeadlessLoop, AWriteWatcherSeesAWritableSocketAndCanStopItself) {
+  THeadlessLoop loop;
+  TSocketPair pair;
+  int calls = 0;
+  TWatchId id = 0;
+  id = loop.WatchDescriptor(pair.Ends[0], TWatchKind::Write, [&] {
+    ++calls;
+    loop.StopWatching(id);
+  });
+  loop.Pump();
+  loop.Pump();
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(loop.WatchCount(), 0u);
+}
+
+TEST(HeadlessLoop, AWatcherStoppedByAnEarlierOneInTheSameRoundIsNotCalled) {
+  THeadlessLoop loop;
+  TSocketPair first, second;
+  first.Send(1, "a");
+  second.Send(1, "b");
+  std::vector<int> calls;
+  TDescriptorWatch a, b;
+  a.Start(loop, first.Ends[0], TWatchKind::Read, [&] {
+    calls.push_back(1);
+    first.Receive(0);
+    b.Stop();
+  });
+  b.Start(loop, second.Ends[0], TWatchKind::Read, [&] { calls.push_back(2); });
+  loop.Pump();
+  EXPECT_EQ(calls, (std::vector<int>{1}));
+}
+
+TEST(HeadlessLoop, PostedStepsRunLaterInOrderAndWakeTheLoopFromAnotherThread) {
+  THeadlessLoop loop;
+  std::vector<int> order;
+  loop.Post([&] {
+    order.push_back(1);
+    loop.Post([&] { order.push_back(3); });  // runs in a later round
+  });
+  loop.Post([&] { order.push_back(2); });
+  EXPECT_TRUE(order.empty());  // posting never runs the step at once
+  loop.Pump();
+  EXPECT_EQ(order, (std::vector<int>{1, 2}));
+  std::thread poster([&] { loop.Post([&] { order.push_back(4); }); });
+  EXPECT_TRUE(loop.RunUntil([&] { return order.size() == 4; }, 5000));
+  poster.join();
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
+}
+
+TEST(HeadlessLoop, RunUntilWaitsForADescriptorWhileTimersKeepTicking) {
+  THeadlessLoop loop;
+  TSocketPair pair;
+  int ticks = 0;
+  loop.StartTimer(5, [&] { ++ticks; });
+  bool readable = false;
+  TDescriptorWatch watch;
+  watch.Start(loop, pair.Ends[0], TWatchKind::Read, [&] {
+    pair.Receive(0);
+    readable = true;
+  });
+  loop.StartSingleShot(60, [&] { pair.Send(1, "late"); });
+  EXPECT_TRUE(loop.RunUntil([&] { return readable; }, 5000));
+  EXPECT_GE(ticks, 2);
 }
 
 }  // namespace

@@ -345,7 +345,15 @@ class TWatchedLoop final : public TEventLoop {
   TTimerId StartTimer(int intervalMs, std::function<void()> tick) override {
     return Inner.StartTimer(intervalMs, std::move(tick));
   }
+  TTimerId StartSingleShot(int delayMs, std::function<void()> step) override {
+    return Inner.StartSingleShot(delayMs, std::move(step));
+  }
   void StopTimer(TTimerId id) override { Inner.StopTimer(id); }
+  TWatchId WatchDescriptor(int descriptor, TWatchKind kind, std::function<void()> ready) override {
+    return Inner.WatchDescriptor(descriptor, kind, std::move(ready));
+  }
+  void StopWatching(TWatchId id) override { Inner.StopWatching(id); }
+  void Post(std::function<void()> step) override { Inner.Post(std::move(step)); }
   void ServiceHandOversUntil(const std::function<bool()>& done) override {
     Inner.ServiceHandOversUntil(done);
   }

@@ -1,0 +1,51 @@
+#pragma once
+// Reachability of any number of addresses at once, without blocking the loop: every check sends
+// one ICMP echo request over the service's one ICMP socket (raw where allowed, else the
+// unprivileged ICMP socket) and ends with the answer to its own request, an ICMP error quoting
+// it, or the 5000 ms time-out. Results are delivered on the loop's thread as each check ends.
+// Requests are paced so that the host's own neighbour table never overflows (a device must not
+// be reported unreachable because our host ran out of room). A check that cannot be made (no
+// ICMP socket can be opened, the send fails) ends as Failed with the error's text, never as
+// NotReachable. Loop thread only.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "runtime/EventLoop.h"
+
+namespace scoutor {
+
+enum class TReachability { Reachable, NotReachable, Failed };
+
+struct TCheckResult {
+  std::string Address;
+  TReachability Outcome = TReachability::NotReachable;
+  std::string Error;  // Failed: what went wrong
+};
+
+using TCheckId = std::uint64_t;
+using TCheckDone = std::function<void(const TCheckResult& result)>;
+
+class TReachabilityService {
+ public:
+  explicit TReachabilityService(TEventLoop& loop = MainLoop());
+  ~TReachabilityService();  // pending checks end without their callbacks
+  TReachabilityService(const TReachabilityService&) = delete;
+  TReachabilityService& operator=(const TReachabilityService&) = delete;
+
+  // Starts one check of `address` (dotted text). `done` runs later on the loop's thread, never
+  // inside Check, exactly once unless the check is cancelled first.
+  TCheckId Check(const std::string& address, TCheckDone done);
+  // A cancelled check's callback never runs; unknown or ended checks are ignored.
+  void Cancel(TCheckId id);
+  void CancelAll();
+  std::size_t Pending() const;
+
+ private:
+  struct TImpl;
+  std::unique_ptr<TImpl> Impl;
+};
+
+}  // namespace scoutor
