@@ -11,24 +11,9 @@
 
 namespace scoutor {
 
-TVEP::TVEP() : Udp(std::make_unique<TUdpEndpoint>()) {
-  // One binding per configured local address, but only on a host with more than one interface
-  // besides loopback; otherwise the endpoint binds the any-address when it first opens.
-  if (CountAdapters() > 1) {
-    if (auto list = GetAdapterList()) {
-      for (const TAdapterRecord& adapter : list->Adapters)
-        for (const TAdapterAddress& entry : adapter.Addresses) {
-          if (HostOrderAddress(entry.Address) == 0) continue;
-          TSocketBinding& binding = Udp->Bindings.AddBinding();
-          binding.IP = entry.Address;
-          binding.Port = kVEPPort;
-        }
-      FreeAdapterList(std::move(list));
-      PerAddress = Udp->Bindings.Count() > 0;
-    }
-  }
+TVEP::TVEP() : AddressChanges(TAddressChanges::Open()), Udp(std::make_unique<TUdpEndpoint>()) {
   Udp->SetBroadcastEnabled(true);
-  if (!PerAddress) Udp->SetDefaultPort(kVEPPort);
+  ApplyBindings(PlanBindings());
   Udp->OnUDPRead = [this](TUdpEndpoint& sender, TByteStream& data, TSocketBinding& binding) {
     HandleDatagram(sender, data, binding);
   };
@@ -38,6 +23,45 @@ TVEP::TVEP() : Udp(std::make_unique<TUdpEndpoint>()) {
   FindLocalAddress(address, mask, gateway);
   Host = MakeHostID(address);
   HostAddress = FormatIPv4(htonl(address));
+  FollowAddressChanges();
+}
+
+// One binding per configured local address, but only on a host with more than one interface
+// besides loopback; otherwise the endpoint binds the any-address when it first opens.
+TVEP::TBindingPlan TVEP::PlanBindings() {
+  TBindingPlan plan;
+  if (CountAdapters() > 1) {
+    if (auto list = GetAdapterList()) {
+      for (const TAdapterRecord& adapter : list->Adapters)
+        for (const TAdapterAddress& entry : adapter.Addresses)
+          if (HostOrderAddress(entry.Address) != 0) plan.Addresses.push_back(entry.Address);
+      FreeAdapterList(std::move(list));
+      plan.PerAddress = !plan.Addresses.empty();
+    }
+  }
+  if (!plan.PerAddress) plan.Addresses.clear();
+  return plan;
+}
+
+// The endpoint's bindings may only change while it is closed; the next send opens it again.
+void TVEP::ApplyBindings(const TBindingPlan& plan) {
+  Udp->SetActive(false);
+  Udp->Bindings.Clear();
+  for (const std::string& address : plan.Addresses) {
+    TSocketBinding& binding = Udp->Bindings.AddBinding();
+    binding.IP = address;
+    binding.Port = kVEPPort;
+  }
+  Udp->SetDefaultPort(plan.PerAddress ? 0 : kVEPPort);
+  PerAddress = plan.PerAddress;
+  Planned = plan;
+}
+
+void TVEP::FollowAddressChanges() {
+  if (!AddressChanges) return;
+  AddressChangesWatch.Start(MainLoop(), AddressChanges->Descriptor(), TWatchKind::Read, [this] {
+    if (AddressChanges->TakeChanges()) BindingsStale = true;
+  });
 }
 
 TVEP::~TVEP() = default;
@@ -62,6 +86,11 @@ void TVEP::Broadcast(const TVEPDatagram& datagram) {
   // through every bound interface: a device is reached whatever segment it is on and whatever
   // its address. A request that cannot be sent is lost without a word.
   try {
+    if (BindingsStale) {
+      BindingsStale = false;
+      // Reopening the endpoint loses what its sockets hold, so only a real change does it.
+      if (TBindingPlan plan = PlanBindings(); plan != Planned) ApplyBindings(plan);
+    }
     Udp->BroadcastDatagram(kVEPPort, datagram.data(), datagram.size());
   } catch (const std::exception&) {
   }

@@ -10,11 +10,14 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "hostnet/AddressChanges.h"
 #include "protocol/Diagnostics.h"
 #include "protocol/VEP.h"
 #include "protocol/VepFormat.h"
 #include "protocol/VepWire.h"
+#include "runtime/DescriptorWatch.h"
 #include "transport/ByteStream.h"
 #include "transport/SocketBinding.h"
 #include "transport/TftpClient.h"
@@ -27,7 +30,9 @@ class TVEP final : public TVEPDiagnostics {
   // Reads the host's adapters: one binding per configured local address when the host has more
   // than one interface besides loopback, else one on the any-address; the host's node ID comes
   // from the first configured address (0.0.0.0 when there is none). Opens no socket: the
-  // endpoint opens at the first send.
+  // endpoint opens at the first send. Then follows the host's IPv4 addresses on the main loop:
+  // after a change, the next request first binds the addresses gained and drops the ones gone,
+  // by the same rules.
   TVEP();
   ~TVEP() override;
   TVEP(const TVEP&) = delete;
@@ -71,11 +76,25 @@ class TVEP final : public TVEPDiagnostics {
   TUdpEndpoint& Endpoint() { return *Udp; }
 
  private:
+  // Which bindings the host's adapters call for: per configured address, or one on the
+  // any-address.
+  struct TBindingPlan {
+    bool PerAddress = false;
+    std::vector<std::string> Addresses;
+    bool operator==(const TBindingPlan&) const = default;
+  };
+  static TBindingPlan PlanBindings();
+  void ApplyBindings(const TBindingPlan& plan);
+  void FollowAddressChanges();
   void Broadcast(const TVEPDatagram& datagram);
   void AttachUpgradeProgress();
   void RaiseProgress(std::int32_t kind, std::int64_t value);
   void Raise(std::uint32_t event, void* record);
 
+  std::unique_ptr<TAddressChanges> AddressChanges;  // opened before the adapters are read
+  TDescriptorWatch AddressChangesWatch;
+  bool BindingsStale = false;  // the host's addresses changed since the bindings were planned
+  TBindingPlan Planned;
   std::unique_ptr<TUdpEndpoint> Udp;
   std::unique_ptr<TTftpClient> Upload;
   TVEPNodeID Host{};

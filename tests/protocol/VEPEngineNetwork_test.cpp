@@ -174,6 +174,63 @@ TEST_F(VEPEngineNetwork, ScanFindsDevicesOnTwoSegmentsAndInAForeignSubnet) {
   for (const std::thread::id& thread : Events.Threads) EXPECT_EQ(thread, loopThread);
 }
 
+// Distinct devices found, sorted: each may answer every broadcast of a scan.
+std::vector<std::string> Distinct(std::vector<std::string> devices) {
+  std::sort(devices.begin(), devices.end());
+  devices.erase(std::unique(devices.begin(), devices.end()), devices.end());
+  return devices;
+}
+
+TEST_F(VEPEngineNetwork, AnAddressGainedWhileRunningIsBoundForTheNextScanAndOneLostGivesNoError) {
+  SegmentB = Bed->AddSegment("b");
+  Bed->Attach(Pc, SegmentB, "eth1", "");  // the cable is in, the address comes later
+  AddDevice("near", SegmentA, "10.0.0.7/24", "mac=00:0A:1B:2C:3D:4E,name=AP-1,type=Bridge");
+  AddDevice("other", SegmentB, "10.1.0.9/24", "mac=00:0A:1B:2C:3D:51,name=Sensor-3,type=Sensor");
+  const auto fullScan = [](THeadlessLoop& loop, TVEP& engine) {
+    Scan(loop, engine, [] { return false; });
+  };
+  std::vector<std::string> before, gained, lost;
+  OnPc(
+      [&](THeadlessLoop& loop, TVEP& engine) {
+        EXPECT_TRUE(engine.MultiBinding());
+        fullScan(loop, engine);
+        before = Distinct(Events.Devices);
+
+        Bed->Run(Pc, "ip addr add 10.1.0.1/24 dev eth1");
+        loop.Pump();  // the loop hears of it while idle
+        Events.Devices.clear();
+        fullScan(loop, engine);
+        gained = Distinct(Events.Devices);
+
+        Bed->Run(Pc, "ip addr del 10.0.0.1/24 dev eth0");
+        loop.Pump();
+        Events.Devices.clear();
+        fullScan(loop, engine);
+        lost = Distinct(Events.Devices);
+      },
+      MessageEventsFlag);
+  EXPECT_THAT(before, ElementsAre("00:0A:1B:2C:3D:4E|10.0.0.1|10.0.0.7|AP-1|Bridge"));
+  EXPECT_THAT(gained, ElementsAre("00:0A:1B:2C:3D:4E|10.0.0.1|10.0.0.7|AP-1|Bridge",
+                                  "00:0A:1B:2C:3D:51|10.1.0.1|10.1.0.9|Sensor-3|Sensor"));
+  EXPECT_THAT(lost, ElementsAre("00:0A:1B:2C:3D:51|10.1.0.1|10.1.0.9|Sensor-3|Sensor"));
+  EXPECT_THAT(FromDevices(), IsEmpty());
+}
+
+TEST_F(VEPEngineNetwork, ChangesThatLeaveTheBindingsAsTheyWereKeepTheEndpointOpen) {
+  AddSecondSegment();
+  AddDevice("near", SegmentA, "10.0.0.7/24", "mac=00:0A:1B:2C:3D:4E,name=AP-1,type=Bridge");
+  OnPc([&](THeadlessLoop& loop, TVEP& engine) {
+    engine.SendDiscover();
+    TSocketBinding* opened = engine.Endpoint().CurrentBinding();
+    ASSERT_NE(opened, nullptr);
+    const int socket = opened->Handle();
+    Bed->Run(Pc, "ip addr add 127.0.0.9/8 dev lo");  // loopback is no adapter
+    loop.Pump();
+    EXPECT_TRUE(Scan(loop, engine, [&] { return !Events.Devices.empty(); }));
+    EXPECT_EQ(engine.Endpoint().Bindings[0].Handle(), socket);
+  });
+}
+
 TEST_F(VEPEngineNetwork, WithOneAdapterInterfaceIsTheHostAddress) {
   AddDevice("near", SegmentA, "10.0.0.7/24", "mac=00:0A:1B:2C:3D:4E,name=AP-1,type=Bridge");
   OnPc([&](THeadlessLoop& loop, TVEP& engine) {
