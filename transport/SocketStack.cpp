@@ -67,40 +67,6 @@ const char* ErrorText(int code) {
   }
 }
 
-// Splits "a.b.c.rest" into a, b, c and the remainder (which may still hold dots); a missing
-// part is empty.
-struct TDottedParts {
-  std::string Part[4];
-};
-
-TDottedParts SplitDotted(const std::string& text) {
-  TDottedParts parts;
-  std::size_t from = 0;
-  for (int i = 0; i < 3; ++i) {
-    const std::size_t dot = text.find('.', from);
-    if (dot == std::string::npos) {
-      parts.Part[i] = text.substr(from);
-      from = text.size();
-    } else {
-      parts.Part[i] = text.substr(from, dot - from);
-      from = dot + 1;
-    }
-  }
-  parts.Part[3] = from < text.size() ? text.substr(from) : std::string();
-  return parts;
-}
-
-// A part of a dotted address: decimal digits only, 0 to 255; -1 otherwise.
-int ParseOctet(const std::string& part) {
-  if (part.empty() || part.size() > 3) return -1;
-  int value = 0;
-  for (char c : part) {
-    if (c < '0' || c > '9') return -1;
-    value = value * 10 + (c - '0');
-  }
-  return value <= 255 ? value : -1;
-}
-
 }  // namespace
 
 void TSocketStack::AddComponent() { ++LiveCount; }
@@ -143,28 +109,17 @@ std::string TSocketStack::LookupAddress(const std::string& host) {
 }
 
 bool TSocketStack::IsDottedAddress(const std::string& text) {
-  const TDottedParts parts = SplitDotted(text);
-  for (const std::string& part : parts.Part)
-    if (ParseOctet(part) < 0) return false;
-  return true;
+  return ParseDottedIPv4(text).has_value();
 }
 
 std::string TSocketStack::AddressToText(const TAddressBytes& address) {
-  return std::to_string(address[0]) + "." + std::to_string(address[1]) + "." +
-         std::to_string(address[2]) + "." + std::to_string(address[3]);
+  return DottedIPv4(address);
 }
 
 TAddressBytes TSocketStack::TextToAddress(const std::string& text) {
-  const TDottedParts parts = SplitDotted(text);
-  TAddressBytes bytes{};
-  for (int i = 0; i < 4; ++i) {
-    const int value = ParseOctet(parts.Part[i]);
-    // A part outside 0..255 is refused rather than cut to one byte, which would silently
-    // address another host.
-    if (value < 0) throw std::invalid_argument("'" + text + "' is not a valid IPv4 address");
-    bytes[i] = static_cast<std::uint8_t>(value);
-  }
-  return bytes;
+  // Refused rather than read some other way, which would silently address another host.
+  if (const auto address = ParseDottedIPv4(text)) return *address;
+  throw std::invalid_argument("'" + text + "' is not a valid IPv4 address");
 }
 
 int TSocketStack::WaitForSockets(std::vector<TSocketHandle>* read,

@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "transport/IPv4Text.h"
+
 namespace scoutor {
 
 using TSocketHandle = int;
 constexpr TSocketHandle kInvalidSocket = -1;
-using TAddressBytes = std::array<std::uint8_t, 4>;  // a.b.c.d as the bytes a, b, c, d
 
 class TSocketStack {
  public:
@@ -33,9 +34,10 @@ class TSocketStack {
   // else is looked up by name (first IPv4 address); a failed look-up raises EIdSocketError
   // with the resolver's code (a negative EAI_ value; errno for a system failure).
   static std::string LookupAddress(const std::string& host);
+  // Dotted texts as IPv4Text.h reads and writes them.
   static bool IsDottedAddress(const std::string& text);
   static std::string AddressToText(const TAddressBytes& address);
-  // Raises std::invalid_argument for a part that is not a number from 0 to 255.
+  // Raises std::invalid_argument for a text that is not a dotted address.
   static TAddressBytes TextToAddress(const std::string& text);
 
   // Each given list (nullptr: absent) holds at most 64 sockets, else EIdStackSetSizeExceeded.

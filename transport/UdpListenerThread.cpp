@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "transport/ByteStream.h"
+#include "transport/IPv4Text.h"
 #include "transport/UdpEndpoint.h"
 
 namespace scoutor {
@@ -109,9 +110,9 @@ void TUdpListenerThread::Drain(const TListenSocket& socket, std::size_t room) {
     kept.Binding = socket.Binding;
     kept.Length = length;
     const sockaddr_in& source = Sources[slot];
-    if (inet_ntop(AF_INET, &source.sin_addr, kept.SourceIP, sizeof kept.SourceIP) == nullptr)
-      kept.SourceIP[0] = '\0';
-    kept.SourceIPLength = std::strlen(kept.SourceIP);
+    TAddressBytes from;
+    std::memcpy(from.data(), &source.sin_addr.s_addr, from.size());
+    kept.SourceIPLength = WriteDottedIPv4(from, kept.SourceIP);
     kept.SourcePort = ntohs(source.sin_port);
     if (slot != Count) {
       // An empty datagram before this one left a gap: close it.

@@ -1,6 +1,5 @@
 #include "tools/vepsim/SimDevice.h"
 
-#include <arpa/inet.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -35,13 +34,7 @@ std::optional<TMacAddress> ParseMac(const std::string& text) {
   return mac;
 }
 
-std::optional<TIPv4> ParseIPv4(const std::string& text) {
-  in_addr address{};
-  if (inet_pton(AF_INET, text.c_str(), &address) != 1) return std::nullopt;
-  TIPv4 bytes{};
-  std::copy_n(reinterpret_cast<const std::uint8_t*>(&address.s_addr), 4, bytes.begin());
-  return bytes;
-}
+std::optional<TIPv4> ParseIPv4(const std::string& text) { return ParseDottedIPv4(text); }
 
 std::string FormatMac(const TMacAddress& mac) {
   char text[18];
@@ -50,10 +43,6 @@ std::string FormatMac(const TMacAddress& mac) {
   return text;
 }
 
-std::string FormatIPv4(const TIPv4& address) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", address[0], address[1], address[2], address[3]);
-  return text;
-}
+std::string FormatIPv4(const TIPv4& address) { return DottedIPv4(address); }
 
 }  // namespace scoutor

@@ -8,11 +8,12 @@
 #include <string>
 
 #include "protocol/VepFormat.h"
+#include "transport/IPv4Text.h"
 
 namespace scoutor {
 
 using TMacAddress = std::array<std::uint8_t, 6>;
-using TIPv4 = std::array<std::uint8_t, 4>;  // dotted order: a.b.c.d is a, b, c, d
+using TIPv4 = TAddressBytes;  // dotted order: a.b.c.d is a, b, c, d
 
 struct TSimDevice {
   TMacAddress Mac{};
@@ -28,7 +29,7 @@ struct TSimDevice {
 
 // "00:0A:1B:2C:3D:4E" (or with '-'), two hexadecimal digits per byte, either case.
 std::optional<TMacAddress> ParseMac(const std::string& text);
-// Strict dotted quad "a.b.c.d".
+// Dotted decimal as everywhere in the system ("010" is ten).
 std::optional<TIPv4> ParseIPv4(const std::string& text);
 std::string FormatMac(const TMacAddress& mac);
 std::string FormatIPv4(const TIPv4& address);
