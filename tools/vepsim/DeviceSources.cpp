@@ -4,6 +4,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 
 #include "tools/vepsim/ReplyCodec.h"
@@ -85,46 +86,79 @@ TSimDevice ParseDeviceText(const std::string& text) {
 std::vector<TSimDevice> LoadDeviceFile(const std::string& path) {
   std::ifstream file(path);
   if (!file) throw std::runtime_error("cannot read " + path);
-  nlohmann::json document;
+  std::ostringstream text;
+  text << file.rdbuf();
   try {
-    document = nlohmann::json::parse(file);
-  } catch (const nlohmann::json::exception& error) {
+    return ParseDeviceList(text.str());
+  } catch (const std::runtime_error& error) {
     throw std::runtime_error(path + ": " + error.what());
   }
-  const nlohmann::json& list =
-      document.is_object() ? document.value("devices", nlohmann::json()) : document;
-  if (!list.is_array()) throw std::runtime_error(path + ": want a list of devices");
+}
+
+namespace {
+
+// "dhcp" is true, false, 1 or 0: any other number would be read by some rule the user did not
+// mean (0.5 as false, 1e300 beyond any integer).
+bool DhcpFlag(const nlohmann::json& value) {
+  if (value.is_boolean()) return value.get<bool>();
+  if (value.is_number_integer() || value.is_number_unsigned()) {
+    if (value == 0) return false;
+    if (value == 1) return true;
+  }
+  throw std::runtime_error("\"dhcp\" must be true, false, 1 or 0, not " + value.dump());
+}
+
+const std::string& TextField(const nlohmann::json& value, const std::string& key) {
+  if (!value.is_string())
+    throw std::runtime_error("\"" + key + "\" must be a text, not " + value.dump());
+  return value.get_ref<const std::string&>();
+}
+
+TSimDevice DeviceFromJson(const nlohmann::json& entry) {
+  if (!entry.is_object()) throw std::runtime_error("a device must be an object");
+  if (!entry.contains("mac")) throw std::runtime_error("\"mac\" is missing");
+  TSimDevice device = DefaultDevice(MacOrThrow(TextField(entry["mac"], "mac")));
+  for (const auto& [key, value] : entry.items()) {
+    if (key == "mac") continue;
+    if (key == "dhcp")
+      device.DHCP = DhcpFlag(value);
+    else if (key == "name")
+      device.Name = TextField(value, key);
+    else if (key == "type")
+      device.Type = TextField(value, key);
+    else if (key == "ip")
+      device.IPAddress = AddressOrThrow(TextField(value, key), "ip");
+    else if (key == "mask")
+      device.SubnetMask = AddressOrThrow(TextField(value, key), "mask");
+    else if (key == "gw")
+      device.DefaultGateway = AddressOrThrow(TextField(value, key), "gw");
+    else
+      throw std::runtime_error("unknown device field \"" + key + "\"");
+  }
+  return device;
+}
+
+}  // namespace
+
+std::vector<TSimDevice> ParseDeviceList(const std::string& text) {
+  nlohmann::json document;
+  try {
+    document = nlohmann::json::parse(text);
+  } catch (const nlohmann::json::exception& error) {
+    throw std::runtime_error(error.what());
+  }
+  const nlohmann::json* list = &document;
+  if (document.is_object()) {
+    if (!document.contains("devices")) throw std::runtime_error("want \"devices\": [...]");
+    list = &document["devices"];
+  }
+  if (!list->is_array()) throw std::runtime_error("want a list of devices");
   std::vector<TSimDevice> devices;
-  for (const auto& entry : list) {
-    if (!entry.is_object() || !entry.contains("mac") || !entry["mac"].is_string())
-      throw std::runtime_error(path + ": every device needs a \"mac\" text");
+  for (std::size_t i = 0; i < list->size(); ++i) {
     try {
-      TSimDevice device = DefaultDevice(MacOrThrow(entry["mac"].get<std::string>()));
-      for (const auto& [key, value] : entry.items()) {
-        if (key == "mac") continue;
-        if (key == "dhcp") {
-          device.DHCP = value.is_boolean() ? value.get<bool>() : value.get<int>() != 0;
-          continue;
-        }
-        const std::string text = value.get<std::string>();
-        if (key == "name")
-          device.Name = text;
-        else if (key == "type")
-          device.Type = text;
-        else if (key == "ip")
-          device.IPAddress = AddressOrThrow(text, "ip");
-        else if (key == "mask")
-          device.SubnetMask = AddressOrThrow(text, "mask");
-        else if (key == "gw")
-          device.DefaultGateway = AddressOrThrow(text, "gw");
-        else
-          throw std::runtime_error("unknown device field '" + key + "'");
-      }
-      devices.push_back(device);
-    } catch (const nlohmann::json::exception& error) {
-      throw std::runtime_error(path + ": " + error.what());
+      devices.push_back(DeviceFromJson((*list)[i]));
     } catch (const std::runtime_error& error) {
-      throw std::runtime_error(path + ": " + error.what());
+      throw std::runtime_error("device " + std::to_string(i) + ": " + error.what());
     }
   }
   return devices;

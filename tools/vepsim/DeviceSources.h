@@ -17,6 +17,9 @@ TSimDevice ParseDeviceText(const std::string& text);
 // {"devices": [{"mac": "...", "name": "...", "type": "...", "ip": "...", "mask": "...",
 //   "gw": "...", "dhcp": false}, ...]} or the bare array.
 std::vector<TSimDevice> LoadDeviceFile(const std::string& path);
+// The same from the file's text. A value of the wrong type or out of range is refused with the
+// field's name and the device's index (from 0).
+std::vector<TSimDevice> ParseDeviceList(const std::string& text);
 
 struct TDeviceGenerator {
   std::size_t Count = 0;
