@@ -13,7 +13,11 @@ if [ $# -ne 2 ]; then
   exit 2
 fi
 target=$1 minutes=$2
-command -v clang++ >/dev/null || { echo "fuzz.sh: needs clang (apt-get install clang)" >&2; exit 1; }
+if ! command -v clang++ >/dev/null; then
+  [ "$(id -u)" -eq 0 ] || { echo "fuzz.sh: needs clang (run as root to install)" >&2; exit 1; }
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    clang llvm libclang-rt-14-dev >/dev/null
+fi
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DSCOUTOR_FUZZ=ON -DCMAKE_CXX_FLAGS="-fprofile-instr-generate -fcoverage-mapping" >/dev/null
@@ -26,9 +30,9 @@ export LLVM_PROFILE_FILE=$PWD/build-fuzz/$target.profraw
 (cd build-fuzz && "./tests/fuzz/$target" -max_total_time=$((minutes * 60)) -print_final_stats=1 \
   -artifact_prefix=./ "corpus/$target") 2>&1 | grep -E '^(#[0-9]+.*DONE|stat::|==|SUMMARY|artifact)' || true
 
-if command -v llvm-profdata >/dev/null || command -v llvm-profdata-14 >/dev/null; then
-  profdata=$(command -v llvm-profdata || command -v llvm-profdata-14)
-  cov=$(command -v llvm-cov || command -v llvm-cov-14)
+profdata=$(command -v llvm-profdata || command -v llvm-profdata-14 || true)
+cov=$(command -v llvm-cov || command -v llvm-cov-14 || true)
+if [ -n "$profdata" ] && [ -n "$cov" ]; then
   "$profdata" merge -sparse "build-fuzz/$target.profraw" -o "build-fuzz/$target.profdata"
   "$cov" report "build-fuzz/tests/fuzz/$target" -instr-profile="build-fuzz/$target.profdata" \
     2>/dev/null | grep -E '^(protocol|transport|hostnet|tools)/.*\.cpp|^Filename' || true
