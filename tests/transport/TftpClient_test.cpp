@@ -615,6 +615,14 @@ class TftpLoopTest : public TftpClientTest {
     }
   }
 
+  // A client of its own, for the tests that destroy it.
+  std::unique_ptr<TTftpClient> ClientOfTheServer() const {
+    auto client = std::make_unique<TTftpClient>();
+    client->Host = Server.Address();
+    client->Port = Server.RequestPort();
+    return client;
+  }
+
   TManualClock Clock;
   THeadlessLoop Loop{Clock};
   std::exception_ptr Outcome;
@@ -813,9 +821,7 @@ TEST_F(TftpLoopTest, TheLoopKeepsServingOtherTimersWhileTheUploadWaits) {
 }
 
 TEST_F(TftpLoopTest, AClientDestroyedMidUploadLeavesNothingOnTheLoop) {
-  auto client = std::make_unique<TTftpClient>();
-  client->Host = Server.Address();
-  client->Port = Server.RequestPort();
+  auto client = ClientOfTheServer();
   std::istringstream source(std::string(100, 'x'));
   bool ended = false;
   client->StartUploadStream(Loop, source, "/", [&](std::exception_ptr) { ended = true; });
@@ -829,9 +835,7 @@ TEST_F(TftpLoopTest, AClientDestroyedMidUploadLeavesNothingOnTheLoop) {
 }
 
 TEST_F(TftpLoopTest, AClientDestroyedBeforeItsFirstStepSendsNothing) {
-  auto client = std::make_unique<TTftpClient>();
-  client->Host = Server.Address();
-  client->Port = Server.RequestPort();
+  auto client = ClientOfTheServer();
   std::istringstream source("x");
   client->StartUploadStream(Loop, source, "/", [](std::exception_ptr) {});
   client.reset();
