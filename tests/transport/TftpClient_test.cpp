@@ -678,8 +678,8 @@ TEST_F(TftpLoopTest, SilenceAfterTheLastBlockCountsAsSuccess) {
   EXPECT_EQ(End(), "<running>");
   Loop.Advance(Clock, 1);
   EXPECT_EQ(End(), "<no error>");
-  EXPECT_EQ(Events, (std::vector<std::string>{"write begin 100", "write work 100", "write end",
-                                              "done"}));
+  EXPECT_EQ(Events,
+            (std::vector<std::string>{"write begin 100", "write work 100", "write end", "done"}));
   EXPECT_FALSE(Client.Active());
 }
 
@@ -799,9 +799,9 @@ TEST_F(TftpLoopTest, TheEndReportMayStartTheNextUpload) {
   Server.Reply(Tftp::Ack(1));
   Deliver();
   EXPECT_EQ(End(), "<no error>");
-  EXPECT_EQ(Events, (std::vector<std::string>{"write begin 5", "write work 5", "write end",
-                                              "first done", "write begin 10", "write work 10",
-                                              "write end", "done"}));
+  EXPECT_EQ(Events,
+            (std::vector<std::string>{"write begin 5", "write work 5", "write end", "first done",
+                                      "write begin 10", "write work 10", "write end", "done"}));
 }
 
 TEST_F(TftpLoopTest, TheLoopKeepsServingOtherTimersWhileTheUploadWaits) {
