@@ -507,6 +507,31 @@ TEST_F(TftpClientTest, FirstReplyFromTheRequestPortFixesThatPortAsPeer) {
   upload.get();
 }
 
+// --- the blocking forms and the main loop ---
+
+TEST_F(TftpClientTest, ABlockingUploadRunsNothingOfTheMainLoopMeanwhile) {
+  THeadlessLoop mainLoop;
+  TMainLoopScope scope(mainLoop);
+  std::vector<std::string> mainLoopWork;
+  mainLoop.Post([&] { mainLoopWork.push_back("posted step"); });
+  mainLoop.StartSingleShot(0, [&] { mainLoopWork.push_back("timer"); });
+  Client.OnWork = [&](TTransportComponent&, TWorkMode, std::int64_t) {
+    EXPECT_TRUE(mainLoopWork.empty());
+  };
+  // The server is played on another thread, the upload blocks the main loop's thread.
+  auto server = std::async(std::launch::async, [this] {
+    Server.ExpectRequest();
+    Server.Reply(Tftp::Ack(0));
+    return Server.AcknowledgeAll(512);
+  });
+  Source.str(std::string(1000, 'x'));
+  Client.UploadStream(Source, "/");
+  EXPECT_EQ(server.get().size(), 1000u);
+  EXPECT_TRUE(mainLoopWork.empty());
+  mainLoop.Pump();
+  EXPECT_EQ(mainLoopWork, (std::vector<std::string>{"posted step", "timer"}));
+}
+
 // --- files ---
 
 class TftpFileTest : public TftpClientTest {
