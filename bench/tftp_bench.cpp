@@ -36,9 +36,9 @@ using scoutor::test::TNetnsBed;
 using TSteady = std::chrono::steady_clock;
 
 constexpr const char* kServer = "10.70.0.1";
+constexpr const char* kClient = "10.70.0.2";
 constexpr int kTickMs = 10;
 constexpr int kUploadLimitMs = 120000;
-constexpr int kWarmUpAttempts = 20;  // of one 4 s wait each
 
 struct TTool {
   std::string Name;
@@ -113,7 +113,9 @@ int main(int argc, char** argv) {
   TNetnsBed bed;
   const std::string serverNs = bed.AddHost("tftpd");
   const std::string clientNs = bed.AddHost("client");
-  bed.Link(serverNs, "eth0", std::string(kServer) + "/24", clientNs, "eth0", "10.70.0.2/24");
+  bed.Link(serverNs, "eth0", std::string(kServer) + "/24", clientNs, "eth0",
+           std::string(kClient) + "/24");
+  bed.PinNeighbours(serverNs, "eth0", kServer, clientNs, "eth0", kClient);
 
   char pattern[] = "/tmp/scoutor-tftp-bench-XXXXXX";
   const std::string root = mkdtemp(pattern);
@@ -144,30 +146,6 @@ int main(int argc, char** argv) {
     std::filesystem::remove_all(root);
     return 1;
   }
-  // A freshly started tftpd-hpa here may leave the first requests unanswered for many seconds;
-  // the rounds are to measure transfers, not that, so a small upload waits it out first.
-  const std::string warmUp = root + "/warm-up.bin";
-  std::ofstream(warmUp) << "warm-up";
-  const auto waitStart = TSteady::now();
-  bool answering = false;
-  for (int attempt = 0; attempt < kWarmUpAttempts && !answering; ++attempt) {
-    answering = bed.InNamespace(clientNs, [&] {
-      scoutor::TTftpClient client;
-      client.Host = kServer;
-      try {
-        client.Upload(warmUp, "warm-up.bin");
-        return true;
-      } catch (const std::exception&) {
-        return false;
-      }
-    });
-  }
-  if (!answering) {
-    std::printf("tftp_bench: tftpd-hpa does not answer\n");
-    std::filesystem::remove_all(root);
-    return 1;
-  }
-  std::printf("tftpd-hpa answered its first request after %.1f s\n", SecondsSince(waitStart));
 
   std::vector<TTool> tools;
   tools.push_back({"scoutor Upload",
