@@ -4,15 +4,10 @@
 #include <sys/socket.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <filesystem>
 #include <fstream>
-#include <optional>
-#include <span>
 #include <stdexcept>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -24,142 +19,16 @@
 #include "transport/SocketErrors.h"
 #include "transport/SocketStack.h"
 #include "transport/TftpErrors.h"
+#include "transport/TftpPacket.h"
 
 namespace scoutor {
 
 namespace {
 
-using TPacketView = std::span<const std::uint8_t>;
-
-constexpr std::uint16_t kOpWriteRequest = 2;
-constexpr std::uint16_t kOpData = 3;
-constexpr std::uint16_t kOpAck = 4;
-constexpr std::uint16_t kOpError = 5;
-constexpr std::uint16_t kOpOptionAck = 6;
-
-constexpr int kHeaderSize = 4;          // opcode and block number (or error code)
-constexpr int kDefaultBlockSize = 512;  // without an option acknowledgement
-constexpr int kMinBlockSize = 8;        // the range a "blksize" option may name
-constexpr int kMaxBlockSize = 65464;
 // Datagrams looked at per readiness report before the loop gets its thread back: a flood of
 // strangers' packets cannot hold it, and the watcher reports the rest next time round.
 constexpr int kDatagramsPerWake = 16;
 constexpr std::size_t kFileReadAhead = 256 * 1024;  // few, large reads of the file
-
-// --- packets we send ---
-
-void AppendText(TBytes& packet, std::string_view text) {
-  packet.insert(packet.end(), text.begin(), text.end());
-  packet.push_back(0);
-}
-
-TBytes WriteRequest(const std::string& remoteName, TTftpMode mode, int blockSize) {
-  TBytes packet(2);
-  PutBE16(packet.data(), kOpWriteRequest);
-  AppendText(packet, remoteName);
-  AppendText(packet, mode == tfNetAscii ? "netascii" : "octet");
-  AppendText(packet, "blksize");
-  AppendText(packet, std::to_string(blockSize));
-  return packet;
-}
-
-// Makes `packet` a data packet of `block` with room for `length` data bytes; returns where
-// they go. The packet's storage is reused from block to block.
-std::uint8_t* MakeDataPacket(TBytes& packet, std::uint16_t block, std::size_t length) {
-  packet.resize(kHeaderSize + length);
-  PutBE16(packet.data(), kOpData);
-  PutBE16(packet.data() + 2, block);
-  return packet.data() + kHeaderSize;
-}
-
-// --- packets we receive ---
-
-std::uint16_t OpcodeOf(TPacketView packet) {
-  return packet.size() >= 2 ? GetBE16(packet.data()) : 0;
-}
-
-bool IsAckOf(TPacketView packet, std::uint16_t block) {
-  return packet.size() >= 4 && OpcodeOf(packet) == kOpAck && GetBE16(packet.data() + 2) == block;
-}
-
-bool IsErrorPacket(TPacketView packet) {
-  return packet.size() >= 4 && OpcodeOf(packet) == kOpError;
-}
-
-bool IsOptionAck(TPacketView packet) {
-  return OpcodeOf(packet) == kOpOptionAck;
-}
-
-// The text at `offset` up to its zero byte, or up to the packet's end when the zero is missing.
-std::string TextAt(TPacketView packet, std::size_t offset) {
-  if (offset >= packet.size()) return {};
-  const auto begin = packet.begin() + static_cast<std::ptrdiff_t>(offset);
-  return std::string(begin, std::find(begin, packet.end(), std::uint8_t{0}));
-}
-
-[[noreturn]] void RaiseErrorPacket(TPacketView packet) {
-  const std::string text = TextAt(packet, 4);
-  switch (GetBE16(packet.data() + 2)) {
-    case 1:
-      throw EIdTFTPFileNotFound(text);
-    case 2:
-      throw EIdTFTPAccessViolation(text);
-    case 3:
-      throw EIdTFTPAllocationExceeded(text);
-    case 4:
-      throw EIdTFTPIllegalOperation(text);
-    case 5:
-      throw EIdTFTPUnknownTransferID(text);
-    case 6:
-      throw EIdTFTPFileAlreadyExists(text);
-    case 7:
-      throw EIdTFTPNoSuchUser(text);
-    case 8:
-      throw EIdTFTPOptionNegotiationFailed(text);
-    default:
-      throw EIdTFTPException(text);
-  }
-}
-
-bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) ==
-           std::tolower(static_cast<unsigned char>(y));
-  });
-}
-
-// The value an option acknowledgement gives the option `name` (name, 0, value, 0 pairs after
-// the opcode; names in any letter case); none when it does not name the option.
-std::optional<std::string> OptionValue(TPacketView packet, std::string_view name) {
-  std::size_t offset = 2;
-  while (offset < packet.size()) {
-    const std::string optionName = TextAt(packet, offset);
-    offset += optionName.size() + 1;
-    const std::string value = TextAt(packet, offset);
-    offset += value.size() + 1;
-    if (SameNameIgnoringCase(optionName, name)) return value;
-  }
-  return std::nullopt;
-}
-
-// The block size an option acknowledgement grants: plain decimal digits within 8..65464.
-// Anything else ends the upload: a block size below the data we can send would never end it,
-// a huge one would make huge packets.
-int AcceptedBlockSize(const std::string& value) {
-  int size = 0;
-  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), size);
-  const bool digitsOnly = !value.empty() && std::all_of(value.begin(), value.end(), [](char c) {
-    return c >= '0' && c <= '9';
-  });
-  if (!digitsOnly || error != std::errc() || end != value.data() + value.size() ||
-      size < kMinBlockSize || size > kMaxBlockSize) {
-    std::string shown;
-    for (const char c : value) shown += std::isprint(static_cast<unsigned char>(c)) ? c : '?';
-    throw EIdTFTPOptionNegotiationFailed("Unusable blksize \"" + shown +
-                                         "\" in option acknowledgement (allowed: 8 to 65464)");
-  }
-  return size;
-}
 
 // --- the socket, once the transfer peer is known ---
 // Data packets and replies go straight through the socket with the peer's address kept in
@@ -319,7 +188,8 @@ void TTftpClient::Begin() {
     transfer.WorkBegun = true;
     BeginWork(TWorkMode::Write, transfer.Remaining);
     BufferSize = kDefaultBlockSize + kHeaderSize;
-    transfer.Packet = WriteRequest(transfer.RemoteName, TransferMode, RequestedBlockSize);
+    transfer.Packet = WriteRequest(transfer.RemoteName, TransferMode == tfNetAscii ? "netascii" : "octet",
+                                   RequestedBlockSize);
     transfer.State = TState::AwaitRequestReply;
     transfer.ResendsLeft = Retries;
     SendCurrentPacket(transfer);
