@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <limits>
@@ -147,20 +148,31 @@ void THeadlessLoop::FireDueTimers() {
 }
 
 void THeadlessLoop::ServeDescriptors(int waitMs) {
-  std::vector<pollfd> polled;
-  std::vector<TWatchId> ids;
-  polled.reserve(Watches.size() + 1);
-  ids.reserve(Watches.size());
-  polled.push_back({WakeDescriptor, POLLIN, 0});
-  for (const auto& [id, watch] : Watches) {
-    polled.push_back(
-        {watch.Descriptor, static_cast<short>(watch.Kind == TWatchKind::Read ? POLLIN : POLLOUT), 0});
-    ids.push_back(id);
+  // A round runs once per packet of a transfer: a few watchers fit on the stack, so the wait
+  // costs no allocation.
+  constexpr std::size_t kFewWatches = 16;
+  std::array<pollfd, kFewWatches + 1> fewPolled;
+  std::array<TWatchId, kFewWatches> fewIds;
+  std::vector<pollfd> manyPolled;
+  std::vector<TWatchId> manyIds;
+  const bool few = Watches.size() <= kFewWatches;
+  if (!few) {
+    manyPolled.resize(Watches.size() + 1);
+    manyIds.resize(Watches.size());
   }
-  const int ready = poll(polled.data(), polled.size(), waitMs);
+  pollfd* const polled = few ? fewPolled.data() : manyPolled.data();
+  TWatchId* const ids = few ? fewIds.data() : manyIds.data();
+  polled[0] = {WakeDescriptor, POLLIN, 0};
+  std::size_t count = 0;
+  for (const auto& [id, watch] : Watches) {
+    polled[count + 1] = {watch.Descriptor,
+                         static_cast<short>(watch.Kind == TWatchKind::Read ? POLLIN : POLLOUT), 0};
+    ids[count++] = id;
+  }
+  const int ready = poll(polled, count + 1, waitMs);
   if (ready <= 0) return;  // nothing, or a signal came first: the caller loops
   if (polled[0].revents != 0) DrainWake();
-  for (std::size_t i = 0; i < ids.size(); ++i) {
+  for (std::size_t i = 0; i < count; ++i) {
     auto it = Watches.find(ids[i]);  // an earlier watcher may have stopped it
     if (it == Watches.end() || !IsReady(polled[i + 1].revents, it->second.Kind)) continue;
     auto handler = it->second.Ready;  // the handler may stop its own watch

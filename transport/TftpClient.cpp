@@ -31,16 +31,20 @@ constexpr int kDatagramsPerWake = 16;
 constexpr std::size_t kFileReadAhead = 256 * 1024;  // few, large reads of the file
 
 // --- the socket, once the transfer peer is known ---
-// Data packets and replies go straight through the socket with the peer's address kept in
-// binary: no name look-up, address text or allocation per packet.
+// The socket is connected to the transfer peer, so data packets go straight through it: no
+// name look-up, address text, allocation or route look-up per packet, and the kernel itself
+// keeps other hosts' packets away.
 
 bool SameEndpoint(const sockaddr_in& a, const sockaddr_in& b) {
   return a.sin_port == b.sin_port && a.sin_addr.s_addr == b.sin_addr.s_addr;
 }
 
-void SendTo(TSocketHandle socket, const sockaddr_in& peer, const TBytes& packet) {
-  const long sent = sendto(socket, packet.data(), packet.size(), 0,
-                           reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+void ConnectTo(TSocketHandle socket, const sockaddr_in& peer) {
+  TSocketStack::CheckResult(connect(socket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer));
+}
+
+void SendToPeer(TSocketHandle socket, const TBytes& packet) {
+  const long sent = send(socket, packet.data(), packet.size(), 0);
   if (sent == -1 && TSocketStack::CheckResult(-1, {EMSGSIZE})) throw EIdPackageSizeTooBig();
   if (static_cast<std::size_t>(sent) != packet.size()) throw EIdNotAllBytesSent();
 }
@@ -265,6 +269,7 @@ void TTftpClient::OnReply(TTransfer& transfer) {
       // Only an answer to the request fixes the peer; anything else is waited past.
       if (IsAckOf(reply, 0) || IsOptionAck(reply)) {
         transfer.Peer = transfer.ReplySource;
+        ConnectTo(GetSocket().Handle(), transfer.Peer);
         if (IsOptionAck(reply)) AcceptOptions(transfer);
         SendNextBlock(transfer);
       }
@@ -363,7 +368,7 @@ void TTftpClient::SendCurrentPacket(TTransfer& transfer) {
   if (transfer.State == TState::AwaitRequestReply) {
     SendDatagram(transfer.ServerHost, transfer.ServerPort, packet.data(), packet.size());
   } else {
-    SendTo(GetSocket().Handle(), transfer.Peer, packet);
+    SendToPeer(GetSocket().Handle(), packet);
   }
   if (ReceiveTimeout >= 0)
     transfer.WaitOver.Start(*transfer.Loop, ReceiveTimeout, [this] { OnWaitOver(); });
