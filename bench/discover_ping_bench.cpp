@@ -165,7 +165,7 @@ void MeasureDiscover(int live, int silent, const std::string& limit) {
   const std::string segment = bed.AddSegment("lan");
   const std::string pc = bed.AddHost("pc");
   bed.Attach(pc, segment, "eth0", "10.60.0.1/16");
-  std::string pcMac = bed.Run(pc, "cat /sys/class/net/eth0/address");
+  std::string pcMac = bed.Run(pc, "ip -br link show dev eth0 | awk '{print $3}'");
   pcMac.erase(pcMac.find_last_not_of('\n') + 1);
   const std::string liveNs = bed.AddHost("live");
   bed.Attach(liveNs, segment, "eth0", "");

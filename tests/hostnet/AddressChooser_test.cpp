@@ -43,6 +43,7 @@ class TMadeUpNeighbours final : public TNeighbourTable {
   TMadeUpNeighbours(const TMadeUpNeighbours&) = delete;
   TMadeUpNeighbours& operator=(const TMadeUpNeighbours&) = delete;
   std::set<std::string> HeldAddresses() override { return Held; }
+  std::optional<std::size_t> PinnedEntries() override { return std::nullopt; }
   std::set<std::string> Held;
 };
 

@@ -11,10 +11,13 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "hostnet/NeighbourTable.h"
 #include "runtime/HeadlessLoop.h"
 #include "tests/support/RoutedNetwork.h"
 #include "tests/support/RunAsNobody.h"
@@ -201,6 +204,35 @@ TEST_F(ReachabilityServiceTest, ChecksBeyondTheOutstandingLimitWaitAndTimeOutFro
     ASSERT_EQ(checker.Ended.size(), 4u);
     EXPECT_EQ(checker.Ended[2].first, "10.9.0.5");
     EXPECT_EQ(checker.Ended[3].first, "10.9.0.6");
+  });
+}
+
+// A neighbour table that reports how many entries the kernel cannot free.
+class TCrowdedNeighbours final : public TNeighbourTable {
+ public:
+  TCrowdedNeighbours() { SetNeighbourTable(this); }
+  ~TCrowdedNeighbours() override { SetNeighbourTable(nullptr); }
+  TCrowdedNeighbours(const TCrowdedNeighbours&) = delete;
+  TCrowdedNeighbours& operator=(const TCrowdedNeighbours&) = delete;
+  std::set<std::string> HeldAddresses() override { return {}; }
+  std::optional<std::size_t> PinnedEntries() override { return Pinned; }
+  std::size_t Pinned = 0;
+};
+
+TEST_F(ReachabilityServiceTest, RequestsWaitWhileTheHostsNeighbourTableIsCrowded) {
+  InClient([] {
+    TCrowdedNeighbours neighbours;
+    neighbours.Pinned = 1000000;  // far beyond three quarters of any limit
+    TChecker checker;
+    checker.Check("10.9.0.3");
+    checker.Loop.Advance(checker.Clock, 20000);
+    EXPECT_TRUE(checker.Ended.empty()) << "the request went out, or the check gave up";
+    neighbours.Pinned = 0;
+    checker.Loop.Advance(checker.Clock, 1000);  // the next look finds room: it goes out
+    EXPECT_TRUE(checker.Ended.empty());
+    checker.Loop.Advance(checker.Clock, TReachabilityService::kTimeoutMs);
+    ASSERT_EQ(checker.Ended.size(), 1u);
+    EXPECT_EQ(checker.Ended[0].second, "not reachable");
   });
 }
 
