@@ -65,13 +65,16 @@ void TakeEntry(const nlmsghdr* message, TTableRead& read) {
 }
 
 // The number of entries of the whole table: the first field of the first line of numbers in
-// /proc/net/stat/arp_cache, in hexadecimal (the same on every line).
+// arp_cache, in hexadecimal (the same on every line). Only the host's first namespace has the
+// file; from any other, it is read through the first process, which normally lives there.
 std::optional<std::size_t> TableEntries() {
-  std::ifstream stat("/proc/net/stat/arp_cache");
-  std::string heading;
-  std::size_t entries = 0;
-  if (!std::getline(stat, heading) || !(stat >> std::hex >> entries)) return std::nullopt;
-  return entries;
+  for (const char* path : {"/proc/net/stat/arp_cache", "/proc/1/net/stat/arp_cache"}) {
+    std::ifstream stat(path);
+    std::string heading;
+    std::size_t entries = 0;
+    if (std::getline(stat, heading) && stat >> std::hex >> entries) return entries;
+  }
+  return std::nullopt;
 }
 
 class TKernelNeighbourTable final : public TNeighbourTable {
