@@ -102,7 +102,7 @@ struct TReachabilityService::TImpl {
   TImpl(TEventLoop& loop, std::size_t maxOutstanding)
       : Loop(loop),
         MaxOutstanding(std::max<std::size_t>(1, maxOutstanding)),
-        NeighbourBudget(NeighbourLimit() / 4 * 3),
+        NeighbourBudget(NeighbourLimit() - std::max<std::size_t>(16, NeighbourLimit() / 64)),
         OwnIdentifier(static_cast<std::uint16_t>((getpid() + ServiceCount++) & 0xFFFF)) {}
 
   ~TImpl() {
@@ -170,8 +170,8 @@ struct TReachabilityService::TImpl {
   }
 
   // Sends waiting requests while there is room, a few dozen per turn of the loop. Each may
-  // make the kernel resolve a new neighbour; a quarter of the host's table stays free for the
-  // host's other traffic.
+  // make the kernel resolve a new neighbour; a sixty-fourth of the host's table (at least 16
+  // entries) stays free for the host's other traffic.
   void Pump() {
     if (RetryLater.Pending() || WaitingForRoom.Active() || !HasWaiting()) return;
     std::size_t room = kSendsPerTurn;
