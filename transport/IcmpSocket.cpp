@@ -1,6 +1,5 @@
 #include "transport/IcmpSocket.h"
 
-#include <linux/errqueue.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -8,49 +7,12 @@
 #include <cstring>
 
 #include "transport/ByteOrder.h"
+#include "transport/IcmpRebuild.h"
 #include "transport/SocketErrors.h"
 
 namespace scoutor {
 
 namespace {
-
-constexpr std::size_t kIpHeader = 20;
-constexpr std::size_t kIcmpHeader = 8;
-constexpr std::uint8_t kProtocolIcmp = 1;
-
-void PutAddress(std::uint8_t* at, const in_addr& address) {
-  std::memcpy(at, &address.s_addr, 4);  // s_addr is in network order: a.b.c.d
-}
-
-// A plain IPv4 header of 20 bytes for `total` bytes of packet.
-void PutIpHeader(std::uint8_t* at, std::size_t total, std::uint8_t ttl, const in_addr* source,
-                 const in_addr* destination) {
-  std::memset(at, 0, kIpHeader);
-  at[0] = 0x45;
-  PutBE16(at + 2, static_cast<std::uint16_t>(total));
-  at[8] = ttl;
-  at[9] = kProtocolIcmp;
-  if (source != nullptr) PutAddress(at + 12, *source);
-  if (destination != nullptr) PutAddress(at + 16, *destination);
-}
-
-struct TControl {
-  int Ttl = 0;
-  const sock_extended_err* Error = nullptr;
-};
-
-TControl ReadControl(msghdr& message) {
-  TControl control;
-  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-    if (c->cmsg_level != IPPROTO_IP) continue;
-    if (c->cmsg_type == IP_TTL) {
-      std::memcpy(&control.Ttl, CMSG_DATA(c), sizeof control.Ttl);
-    } else if (c->cmsg_type == IP_RECVERR) {
-      control.Error = reinterpret_cast<const sock_extended_err*>(CMSG_DATA(c));
-    }
-  }
-  return control;
-}
 
 bool NothingToRead(int error) {
   return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
@@ -76,15 +38,18 @@ bool PendingIcmpError(int error) {
   }
 }
 
-// An ICMP error from the error queue, rebuilt as the packet a raw socket would have seen:
-// IP header from the sender, the error's type and code, then the quoted IP header to the
-// original destination and the quoted start of the request.
+TAddressBytes AddressOf(const sockaddr_in& address) {
+  TAddressBytes bytes;
+  std::memcpy(bytes.data(), &address.sin_addr.s_addr, bytes.size());
+  return bytes;
+}
+
+// An ICMP error from the error queue, rebuilt as the packet a raw socket would have seen.
 int ReceiveQueuedError(int fd, std::uint8_t* buffer, std::size_t capacity) {
-  constexpr std::size_t kFront = kIpHeader + kIcmpHeader + kIpHeader;
-  if (capacity <= kFront) return 0;
+  if (capacity <= kQueuedErrorFront) return 0;
   alignas(cmsghdr) char control[512];
   sockaddr_in destination{};
-  iovec data{buffer + kFront, capacity - kFront};
+  iovec data{buffer + kQueuedErrorFront, capacity - kQueuedErrorFront};
   msghdr message{};
   message.msg_name = &destination;
   message.msg_namelen = sizeof destination;
@@ -94,19 +59,8 @@ int ReceiveQueuedError(int fd, std::uint8_t* buffer, std::size_t capacity) {
   message.msg_controllen = sizeof control;
   const ssize_t quoted = recvmsg(fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
   if (quoted < 0) return -1;
-  const TControl found = ReadControl(message);
-  if (found.Error == nullptr || found.Error->ee_origin != SO_EE_ORIGIN_ICMP) return 0;
-  sockaddr_in offender{};
-  std::memcpy(&offender, SO_EE_OFFENDER(found.Error), sizeof offender);
-  const std::size_t total = kFront + static_cast<std::size_t>(quoted);
-  PutIpHeader(buffer, total, static_cast<std::uint8_t>(found.Ttl), &offender.sin_addr, nullptr);
-  std::uint8_t* icmp = buffer + kIpHeader;
-  std::memset(icmp, 0, kIcmpHeader);
-  icmp[0] = found.Error->ee_type;
-  icmp[1] = found.Error->ee_code;
-  PutIpHeader(icmp + kIcmpHeader, kIpHeader + static_cast<std::size_t>(quoted), 0, nullptr,
-              &destination.sin_addr);
-  return static_cast<int>(total);
+  return static_cast<int>(FrameQueuedError(buffer, static_cast<std::size_t>(quoted),
+                                           ReadIcmpControl(message), AddressOf(destination)));
 }
 
 int ReceiveDatagram(int fd, std::uint8_t* buffer, std::size_t capacity) {
@@ -114,10 +68,10 @@ int ReceiveDatagram(int fd, std::uint8_t* buffer, std::size_t capacity) {
   if (queued >= 0) return queued;
   if (!NothingToRead(errno)) return -1;
 
-  if (capacity <= kIpHeader) return 0;
+  if (capacity <= kRebuiltIpHeader) return 0;
   alignas(cmsghdr) char control[256];
   sockaddr_in source{};
-  iovec data{buffer + kIpHeader, capacity - kIpHeader};
+  iovec data{buffer + kRebuiltIpHeader, capacity - kRebuiltIpHeader};
   msghdr message{};
   message.msg_name = &source;
   message.msg_namelen = sizeof source;
@@ -127,10 +81,8 @@ int ReceiveDatagram(int fd, std::uint8_t* buffer, std::size_t capacity) {
   message.msg_controllen = sizeof control;
   const ssize_t received = recvmsg(fd, &message, MSG_DONTWAIT);
   if (received < 0) return NothingToRead(errno) || PendingIcmpError(errno) ? 0 : -1;
-  const TControl found = ReadControl(message);
-  const std::size_t total = kIpHeader + static_cast<std::size_t>(received);
-  PutIpHeader(buffer, total, static_cast<std::uint8_t>(found.Ttl), &source.sin_addr, nullptr);
-  return static_cast<int>(total);
+  return static_cast<int>(FrameEchoMessage(buffer, static_cast<std::size_t>(received),
+                                           ReadIcmpControl(message).Ttl, AddressOf(source)));
 }
 
 }  // namespace
