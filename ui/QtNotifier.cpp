@@ -8,12 +8,11 @@ namespace scoutor {
 
 TNoticeAnswer TQtNotifier::Show(const std::string& caption, const std::string& text,
                                 TNoticeButtons buttons) {
-  QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption),
-                  QString::fromStdString(text),
-                  buttons == TNoticeButtons::Ok ? QMessageBox::Ok
-                                                : QMessageBox::Ok | QMessageBox::Cancel,
-                  QApplication::activeWindow());
-  return box.exec() == QMessageBox::Ok ? TNoticeAnswer::Ok : TNoticeAnswer::Cancel;
+  const auto pressed = ShowBox(QApplication::activeWindow(), QMessageBox::NoIcon,
+                               QString::fromStdString(caption), QString::fromStdString(text),
+                               buttons == TNoticeButtons::Ok ? QMessageBox::Ok
+                                                             : QMessageBox::Ok | QMessageBox::Cancel);
+  return pressed == QMessageBox::Ok ? TNoticeAnswer::Ok : TNoticeAnswer::Cancel;
 }
 
 QString ApplicationTitle() { return QCoreApplication::applicationName(); }
@@ -23,9 +22,16 @@ void SetApplicationTitleFromExecutable() {
       QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
 }
 
+QMessageBox::StandardButton ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
+                                    const QString& text, QMessageBox::StandardButtons buttons) {
+  QMessageBox box(icon, caption, text, buttons, parent);
+  box.setAccessibleName(caption);
+  box.setAccessibleDescription(text);
+  return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
 void ShowErrorBox(QWidget* parent, const QString& text) {
-  QMessageBox box(QMessageBox::Critical, ApplicationTitle(), text, QMessageBox::Ok, parent);
-  box.exec();
+  ShowBox(parent, QMessageBox::Critical, ApplicationTitle(), text);
 }
 
 }  // namespace scoutor

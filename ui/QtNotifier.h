@@ -2,14 +2,13 @@
 // Message boxes for the desktop program: the core's notices (runtime/Notifier.h) as real
 // QMessageBox boxes, and the application's standard error box for an error that escapes a
 // command handler. Main thread only; the boxes are modal and keep serving the event loop.
+#include <QMessageBox>
 #include <QString>
 
 #include <exception>
 #include <string>
 
 #include "runtime/Notifier.h"
-
-class QWidget;
 
 namespace scoutor {
 
@@ -25,6 +24,12 @@ class TQtNotifier final : public TNotifier {
 // own message boxes and the main window show it.
 QString ApplicationTitle();
 void SetApplicationTitleFromExecutable();
+
+// A modal message box with one caption, text, icon and buttons; its accessible name is the
+// caption and its accessible description the text. Returns the button pressed.
+QMessageBox::StandardButton ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
+                                    const QString& text,
+                                    QMessageBox::StandardButtons buttons = QMessageBox::Ok);
 
 // The standard error box: `text`, the application title as caption, a stop sign and OK.
 void ShowErrorBox(QWidget* parent, const QString& text);
