@@ -7,9 +7,9 @@
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QMenu>
 #include <QPixmap>
 #include <QPointer>
 #include <QProgressBar>
@@ -24,6 +24,7 @@
 
 #include "protocol/VEP.h"
 #include "ui/Icons.h"
+#include "ui/QtNotifier.h"
 
 namespace scoutor {
 
@@ -65,8 +66,8 @@ constexpr const char* kStatusBarName = "Hint";
 
 // The image list, by index.
 constexpr std::array<const char*, 6> kImages = {
-    ":/icons/scan.svg",          ":/icons/configure.svg",     ":/icons/upgrade.svg",
-    ":/icons/web.svg",           ":/icons/not-reachable.svg", ":/icons/auto-ip.svg"};
+    ":/icons/scan.svg", ":/icons/configure.svg",     ":/icons/upgrade.svg",
+    ":/icons/web.svg",  ":/icons/not-reachable.svg", ":/icons/auto-ip.svg"};
 constexpr int kNotReachableImage = 4;
 
 enum TColumn { kName, kType, kIPAddress, kID, kInterface, kColumns };
@@ -87,7 +88,9 @@ constexpr int kProgressLeft = 272;
 constexpr QSize kProgressSize{177, 8};
 constexpr int kLegendLeft = 6;
 
-QIcon Image(int index) { return QIcon(kImages[static_cast<std::size_t>(index)]); }
+QIcon Image(int index) {
+  return QIcon(kImages[static_cast<std::size_t>(index)]);
+}
 
 // Rows without the sign carry a blank picture, so that every caption starts at the same place.
 QIcon BlankImage() {
@@ -105,7 +108,7 @@ TDeviceForm::TDeviceForm(TDeviceFormSeams seams, TEventLoop& loop, TVEPFunctions
       Interface(std::make_unique<TVEPInterface>(loop, functions)),
       ScanTimer(loop) {
   RegisterIcons();
-  setWindowTitle(QApplication::applicationName());
+  setWindowTitle(ApplicationTitle());
   setWindowIcon(QIcon(":/icons/scoutor.svg"));
   ScanTimer.SetInterval(kScanTickMs);
   ScanTimer.OnTimer = [this] { ScanTimerTimer(); };
@@ -132,7 +135,9 @@ TDeviceForm::TDeviceForm(TDeviceFormSeams seams, TEventLoop& loop, TVEPFunctions
   ActionList1Update();
 }
 
-TDeviceForm::~TDeviceForm() { CancelPendingChecks(); }
+TDeviceForm::~TDeviceForm() {
+  CancelPendingChecks();
+}
 
 void TDeviceForm::CreateActions() {
   const auto make = [this](const char* name, const char* caption, const char* hint, int image) {
@@ -153,14 +158,19 @@ void TDeviceForm::CreateActions() {
   About = make("About", texts::kAbout, texts::kAboutHint, -1);
   Exit = make("Exit", texts::kExit, "", -1);
 
-  connect(Scan, &QAction::triggered, this, [this] { ScanExecute(); });
-  connect(SetIPConfig, &QAction::triggered, this, [this] { SetIPConfigExecute(); });
-  connect(DoUpgrade, &QAction::triggered, this, [this] { DoUpgradeExecute(); });
-  connect(Webserver, &QAction::triggered, this, [this] { WebserverExecute(); });
-  connect(AutoSetIP, &QAction::triggered, this, [this] { AutoSetIPExecute(); });
-  connect(UpgradeAny, &QAction::triggered, this, [this] { UpgradeAnyExecute(); });
-  connect(About, &QAction::triggered, this, [this] { AboutExecute(); });
-  connect(Exit, &QAction::triggered, this, [this] { ExitExecute(); });
+  // An error escaping a command is shown in the standard error box.
+  const auto run = [this](QAction* action, void (TDeviceForm::*command)()) {
+    connect(action, &QAction::triggered, this,
+            [this, command] { RunCommand(this, [this, command] { (this->*command)(); }); });
+  };
+  run(Scan, &TDeviceForm::ScanExecute);
+  run(SetIPConfig, &TDeviceForm::SetIPConfigExecute);
+  run(DoUpgrade, &TDeviceForm::DoUpgradeExecute);
+  run(Webserver, &TDeviceForm::WebserverExecute);
+  run(AutoSetIP, &TDeviceForm::AutoSetIPExecute);
+  run(UpgradeAny, &TDeviceForm::UpgradeAnyExecute);
+  run(About, &TDeviceForm::AboutExecute);
+  run(Exit, &TDeviceForm::ExitExecute);
 }
 
 void TDeviceForm::CreateMenus() {
@@ -253,8 +263,8 @@ QWidget* TDeviceForm::CreateBottomStrip() {
   ProblemImage->setObjectName("ProblemImage");
   ProblemImage->setAccessibleName(texts::kProblemImageName);
   ProblemImage->setPixmap(Image(kNotReachableImage).pixmap(kImageSize, devicePixelRatioF()));
-  ProblemImage->setGeometry(kLegendLeft, (areaHeight - kImageSize.height()) / 2,
-                            kImageSize.width(), kImageSize.height());
+  ProblemImage->setGeometry(kLegendLeft, (areaHeight - kImageSize.height()) / 2, kImageSize.width(),
+                            kImageSize.height());
   ProblemLabel = new QLabel(texts::kLegend, area);
   ProblemLabel->setObjectName("ProblemLabel");
   ProblemLabel->setAccessibleName(texts::kLegend);
@@ -294,7 +304,7 @@ void TDeviceForm::showEvent(QShowEvent* event) {
 bool TDeviceForm::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::ToolTip) return true;
   if (watched == DeviceList->viewport() && event->type() == QEvent::MouseButtonDblClick) {
-    WebserverExecute();  // DeviceListDblClick
+    RunCommand(this, [this] { WebserverExecute(); });  // DeviceListDblClick
     return true;
   }
   return QMainWindow::eventFilter(watched, event);
@@ -306,9 +316,8 @@ void TDeviceForm::ScanExecute() {
   // Results still to come from the last scan belong to a list that is gone.
   CancelPendingChecks();
   DeviceList->clear();
-  Interface->OnDeviceFound.Set(this, [this](TVEPInterface&, const TDeviceInfo& info) {
-    DeviceFound(info);
-  });
+  Interface->OnDeviceFound.Set(
+      this, [this](TVEPInterface&, const TDeviceInfo& info) { DeviceFound(info); });
   Progress->setValue(0);
   Progress->show();
   ScanTimer.SetEnabled(true);
@@ -330,7 +339,8 @@ void TDeviceForm::DeviceFound(const TDeviceInfo& info) {
   // The first reply fixes the device's row, also while its check is still running.
   if (PendingChecks.contains(info.ID) || HasRow(info.ID)) return;
   TDeviceInfo device = info;
-  PendingChecks[info.ID] = Seams.CheckReachable(info.IPAddress, [this, device](const TCheckResult& result) {
+  PendingChecks[info.ID] = Seams.CheckReachable(info.IPAddress, [this, device](
+                                                                    const TCheckResult& result) {
     PendingChecks.erase(device.ID);
     if (result.Outcome == TReachability::Failed && Interface->LogLine)
       Interface->LogLine("Reachability check of " + result.Address + " failed: " + result.Error);
@@ -350,7 +360,8 @@ int TDeviceForm::SortedPosition(const QString& name) const {
   collator.setCaseSensitivity(Qt::CaseSensitive);
   // After the rows of the same name, so that they stay in the order they came.
   int position = DeviceList->topLevelItemCount();
-  while (position > 0 && collator.compare(name, DeviceList->topLevelItem(position - 1)->text(kName)) < 0)
+  while (position > 0 &&
+         collator.compare(name, DeviceList->topLevelItem(position - 1)->text(kName)) < 0)
     --position;
   return position;
 }
@@ -410,16 +421,17 @@ void TDeviceForm::DoUpgradeExecute() {
   Seams.UpgradeDevice(selected->text(kIPAddress).toStdString());
 }
 
-void TDeviceForm::UpgradeAnyExecute() { Seams.UpgradeDevice(std::string()); }
+void TDeviceForm::UpgradeAnyExecute() {
+  Seams.UpgradeDevice(std::string());
+}
 
 void TDeviceForm::WebserverExecute() {
   const QTreeWidgetItem* selected = SelectedRow();
   if (selected == nullptr) return;
   const QString url = "http://" + selected->text(kIPAddress) + "/";
   if (Seams.OpenUrl(url.toStdString())) return;
-  QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(),
-                  texts::kWebFailedBefore + url + texts::kWebFailedAfter, QMessageBox::Ok, this);
-  box.exec();
+  ShowBox(this, QMessageBox::NoIcon, ApplicationTitle(),
+          texts::kWebFailedBefore + url + texts::kWebFailedAfter);
 }
 
 void TDeviceForm::AutoSetIPExecute() {
@@ -429,10 +441,11 @@ void TDeviceForm::AutoSetIPExecute() {
   ActionList1Update();
   // The choice takes seconds; its result belongs to the device selected now.
   const std::string deviceID = selected->text(kID).toStdString();
-  Seams.ChooseAddress(selected->text(kInterface).toStdString(),
-                      [window = QPointer<TDeviceForm>(this), deviceID](const TAddressChoice& choice) {
-                        if (window) window->AutoIPChosen(deviceID, choice);
-                      });
+  Seams.ChooseAddress(
+      selected->text(kInterface).toStdString(),
+      [window = QPointer<TDeviceForm>(this), deviceID](const TAddressChoice& choice) {
+        if (window) window->AutoIPChosen(deviceID, choice);
+      });
 }
 
 void TDeviceForm::AutoIPChosen(const std::string& deviceID, const TAddressChoice& choice) {
@@ -448,8 +461,12 @@ void TDeviceForm::AutoIPChosen(const std::string& deviceID, const TAddressChoice
   ScanExecute();
 }
 
-void TDeviceForm::AboutExecute() { Seams.ShowAbout(); }
+void TDeviceForm::AboutExecute() {
+  Seams.ShowAbout();
+}
 
-void TDeviceForm::ExitExecute() { close(); }
+void TDeviceForm::ExitExecute() {
+  close();
+}
 
 }  // namespace scoutor

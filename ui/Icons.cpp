@@ -3,7 +3,9 @@
 #include <QtCore/qglobal.h>
 
 // Q_INIT_RESOURCE names a function in the global namespace.
-static void RegisterIconResources() { Q_INIT_RESOURCE(icons); }
+static void RegisterIconResources() {
+  Q_INIT_RESOURCE(icons);
+}
 
 namespace scoutor {
 

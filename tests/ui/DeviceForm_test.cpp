@@ -10,7 +10,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
-#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -21,8 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "runtime/HeadlessLoop.h"
+#include "tests/ui/UiTest.h"
 #include "ui/Devices.h"
+#include "ui/QtEventLoop.h"
 
 namespace scoutor {
 namespace {
@@ -155,11 +155,9 @@ class DeviceFormTest : public QObject {
   QTreeWidget* List() const { return Form->findChild<QTreeWidget*>("DeviceList"); }
   QProgressBar* Bar() const { return Form->findChild<QProgressBar*>("Progress"); }
   QLabel* Legend() const { return Form->findChild<QLabel*>("ProblemLabel"); }
-  // Closes the next modal box and returns its text.
-  void AnswerNextBox(QString& text, QString& title, bool& hasIcon);
 
   std::unique_ptr<TManualClock> Clock;
-  std::unique_ptr<THeadlessLoop> Loop;
+  std::unique_ptr<TQtEventLoop> Loop;
   std::unique_ptr<TEngineCalls> Calls;
   std::unique_ptr<TFakeDesktop> Desktop;
   std::unique_ptr<TDeviceForm> Form;
@@ -173,7 +171,7 @@ const TDevice kFar{"Far-3", "02:00:00:00:00:33", "192.168.77.7", "10.0.0.1", "Se
 
 void DeviceFormTest::init() {
   Clock = std::make_unique<TManualClock>();
-  Loop = std::make_unique<THeadlessLoop>(*Clock);
+  Loop = std::make_unique<TQtEventLoop>(*Clock);
   Calls = std::make_unique<TEngineCalls>();
   Engine = Calls.get();
   Desktop = std::make_unique<TFakeDesktop>();
@@ -216,28 +214,15 @@ void DeviceFormTest::Select(int row) {
   QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, place.center());
 }
 
-void DeviceFormTest::AnswerNextBox(QString& text, QString& title, bool& hasIcon) {
-  QTimer::singleShot(0, this, [&] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    QVERIFY(box != nullptr);
-    text = box->text();
-    title = box->windowTitle();
-    hasIcon = box->icon() != QMessageBox::NoIcon;
-    QCOMPARE(box->buttons().size(), 1);
-    QCOMPARE(box->standardButtons(), QMessageBox::Ok);
-    box->button(QMessageBox::Ok)->click();
-  });
-}
-
 void DeviceFormTest::aScanWithoutDevicesLeavesAnEmptyListAndOnlyTheGeneralActions() {
   QCOMPARE(Calls->Discovers, 1);  // the first showing scans
   QVERIFY(Bar()->isVisible());
-  Loop->Advance(*Clock, 1999);
+  Loop->Advance(1999);
   QVERIFY(Bar()->isVisible());
   QCOMPARE(Bar()->value(), 15);
-  Loop->Advance(*Clock, 1);
+  Loop->Advance(1);
   QVERIFY(!Bar()->isVisible());
-  Loop->Advance(*Clock, 1000);
+  Loop->Advance(1000);
   QCOMPARE(Calls->Discovers, 5);
   QCOMPARE(List()->topLevelItemCount(), 0);
   for (const char* rowAction : {"SetIPConfig", "DoUpgrade", "Webserver", "AutoSetIP"})
@@ -251,7 +236,7 @@ void DeviceFormTest::aDeviceHeardManyTimesGivesOneRowFromItsFirstReply() {
   for (int broadcast = 0; broadcast < 5; ++broadcast) {
     Reply(kBridge);
     Reply(secondAdapter);
-    Loop->Advance(*Clock, 500);
+    Loop->Advance(500);
   }
   QCOMPARE(Desktop->Checks.size(), 1u);  // a device whose check runs counts as listed
   Desktop->End(kBridge.IPAddress, TReachability::Reachable);
@@ -359,7 +344,7 @@ void DeviceFormTest::autoIPGivesTheChosenAddressToTheDeviceSelectedWhenItBegan()
   Action("AutoSetIP")->trigger();
   QCOMPARE(Desktop->Choices, std::vector<std::string>{"10.0.0.1"});
   QVERIFY(!Action("AutoSetIP")->isEnabled());  // while the choice runs
-  Select(0);  // the window stays usable meanwhile
+  Select(0);                                   // the window stays usable meanwhile
   QVERIFY(!Action("AutoSetIP")->isEnabled());
   const int discoversBefore = Calls->Discovers;
   Desktop->ChoiceDone({true, "10.0.0.2", "255.255.255.0", "10.0.0.254", ""});
@@ -382,15 +367,15 @@ void DeviceFormTest::aFailedAutoIPChoiceDoesNothing() {
 void DeviceFormTest::ctrlSDuringAScanStartsItOver() {
   QVERIFY(QTest::qWaitForWindowActive(Form.get()));
   ListedReachable(kBridge);
-  Loop->Advance(*Clock, 1000);
+  Loop->Advance(1000);
   QCOMPARE(Bar()->value(), 8);
   QTest::keyClick(Form.get(), Qt::Key_S, Qt::ControlModifier);
   QCOMPARE(List()->topLevelItemCount(), 0);
   QCOMPARE(Bar()->value(), 0);
   QCOMPARE(Calls->Discovers, 4);  // 0, 500 and 1000 ms, then the new start
-  Loop->Advance(*Clock, 1999);
+  Loop->Advance(1999);
   QVERIFY(Bar()->isVisible());
-  Loop->Advance(*Clock, 1);
+  Loop->Advance(1);
   QVERIFY(!Bar()->isVisible());
 }
 
@@ -425,15 +410,16 @@ void DeviceFormTest::webOpensTheDevicePageAndSaysSoWhenTheBrowserFails() {
   QCOMPARE(Desktop->Urls, std::vector<std::string>{"http://10.0.0.7/"});
 
   Desktop->BrowserStarts = false;
-  QString text, title;
-  bool hasIcon = true;
-  AnswerNextBox(text, title, hasIcon);
+  TSeenBox seen;
+  AnswerNextBoxOk(seen);
   const QRect row = List()->visualItemRect(List()->topLevelItem(0));
   QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {}, row.center());
   QCOMPARE(Desktop->Urls.size(), 2u);
-  QCOMPARE(text, QString("An error occured. Please open http://10.0.0.7/ from your browser."));
-  QCOMPARE(title, QString("scoutor"));
-  QVERIFY(!hasIcon);
+  QCOMPARE(seen.Count, 1);
+  QCOMPARE(seen.Text, QString("An error occured. Please open http://10.0.0.7/ from your browser."));
+  QCOMPARE(seen.Caption, QString("scoutor"));
+  QCOMPARE(seen.Icon, QMessageBox::NoIcon);
+  QCOMPARE(seen.Buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
   QCOMPARE(Column(3), QStringList{kBridge.ID});
   QCOMPARE(SelectedID(), QString(kBridge.ID));
 }
@@ -479,8 +465,7 @@ void DeviceFormTest::assistiveTechnologyHearsNamesAndTheSign() {
     if (!control->isVisible() || control->focusPolicy() == Qt::NoFocus) continue;
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
     QVERIFY(accessible != nullptr);
-    QVERIFY2(!accessible->text(QAccessible::Name).isEmpty(),
-             control->metaObject()->className());
+    QVERIFY2(!accessible->text(QAccessible::Name).isEmpty(), control->metaObject()->className());
   }
   for (QAction* menu : Form->menuBar()->actions()) {
     QVERIFY(!menu->text().isEmpty());
