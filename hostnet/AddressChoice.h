@@ -1,8 +1,8 @@
 #pragma once
 // Auto IP: picks a free address for a device in the subnet of the local adapter through which
 // it was heard, by checking the subnet's host numbers one by one until one does not answer.
-// Runs on the calling thread and blocks it for the whole search (each check may take the
-// check's full time-out). Sends nothing but the checks and reserves nothing.
+// Runs on the calling thread and blocks it for the whole search. Sends nothing but the checks
+// and reserves nothing.
 #include <functional>
 #include <string>
 
@@ -22,7 +22,10 @@ using TReachabilityCheck = std::function<bool(const std::string& address)>;
 bool ChooseIPAddress(const std::string& localAddress, std::string& address, std::string& mask,
                      std::string& gateway, const TReachabilityCheck& answers);
 
-// As above, checking each candidate with one ICMP echo (PingAddress).
+// As above, with one ICMP echo per candidate, several candidates at a time (TAddressChooser on
+// a private loop, run to its end), and a candidate that a host holds without answering the
+// echo (its link-layer address resolved) counted as answering. A failed check raises
+// EIdException with its text.
 bool ChooseIPAddress(const std::string& localAddress, std::string& address, std::string& mask,
                      std::string& gateway);
 

@@ -3,7 +3,11 @@
 // its order, that is free), with the candidates checked several at a time on a reachability
 // service. A candidate whose echo goes unanswered but that a host holds all the same (on a
 // directly attached subnet the kernel resolved its link-layer address: it answered ARP) is in
-// use, not free. Loop thread only.
+// use, not free. Such a host is known as soon as the kernel has its link-layer address, so
+// the chooser looks at the neighbour table (NeighbourTable.h) every few dozen milliseconds
+// while checks are out and counts a candidate held there as in use without waiting for its
+// time-out. Loop thread only.
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,9 +22,20 @@ struct TAddressChoice {
   std::string Error;   // a check that failed ends the choice with its text
 };
 
+// How the chooser checks one candidate: the reachability service's Check and Cancel, or fakes
+// with the same contract (the result comes later, never inside Check).
+struct TCandidateChecks {
+  std::function<TCheckId(const std::string& address, TCheckDone done)> Check;
+  std::function<void(TCheckId id)> Cancel;
+};
+
 class TAddressChooser {
  public:
+  static constexpr std::size_t kWindow = 32;  // candidates checked at once
+  static constexpr int kNeighbourPollMs = 50;
+
   explicit TAddressChooser(TReachabilityService& service, TEventLoop& loop = MainLoop());
+  TAddressChooser(TCandidateChecks checks, TEventLoop& loop, std::size_t window = kWindow);
   ~TAddressChooser();  // a running choice ends without its callback
   TAddressChooser(const TAddressChooser&) = delete;
   TAddressChooser& operator=(const TAddressChooser&) = delete;

@@ -61,6 +61,21 @@ std::size_t IpHeaderLength(const std::uint8_t* packet) { return 4u * (packet[0] 
 
 TAddressBytes IpSource(const std::uint8_t* packet) { return AddressAt(packet + 12); }
 
+std::optional<std::uint16_t> CandidateSequence(const std::uint8_t* packet, std::size_t count) {
+  if (count < kMinIpHeader) return std::nullopt;
+  const std::size_t header = IpHeaderLength(packet);
+  if (header < kMinIpHeader || count < header + kIcmpHeader) return std::nullopt;
+  const std::uint8_t* icmp = packet + header;
+  const std::size_t length = count - header;
+  if (icmp[0] == kIcmpEchoReply || icmp[0] == kIcmpEchoRequest) return GetLE16(icmp + 6);
+  if (length < kIcmpHeader + kMinIpHeader + kIcmpHeader) return std::nullopt;
+  const std::uint8_t* quoted = icmp + kIcmpHeader;
+  const std::size_t quotedHeader = IpHeaderLength(quoted);
+  if (quotedHeader < kMinIpHeader || length < kIcmpHeader + quotedHeader + kIcmpHeader)
+    return std::nullopt;
+  return GetLE16(quoted + quotedHeader + 6);
+}
+
 TIcmpAnswer ClassifyAnswer(const std::uint8_t* packet, std::size_t count,
                            const TEchoQuestion& question) {
   if (count < kMinIpHeader) return TIcmpAnswer::Unrelated;

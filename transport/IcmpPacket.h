@@ -4,6 +4,7 @@
 // being waited for. Pure functions on buffers; any thread.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "transport/SocketStack.h"
 
@@ -50,6 +51,12 @@ enum class TIcmpAnswer {
 // advice to use another router - the request itself went on - so it is not an answer.
 TIcmpAnswer ClassifyAnswer(const std::uint8_t* packet, std::size_t count,
                            const TEchoQuestion& question);
+
+// The sequence number of the echo request that a received packet may answer: bytes 6-7 of an
+// echo message, or of the request quoted by an ICMP error. None when the packet carries no
+// such number. A service with many requests out looks its request up by it, then asks
+// ClassifyAnswer whether the packet really answers that request.
+std::optional<std::uint16_t> CandidateSequence(const std::uint8_t* packet, std::size_t count);
 
 // Offsets into a received packet.
 std::size_t IpHeaderLength(const std::uint8_t* packet);

@@ -164,5 +164,21 @@ TEST_F(AnswerTo, IpOptionsShiftTheIcmpMessage) {
   EXPECT_EQ(Classify(packet), TIcmpAnswer::TooShort);
 }
 
+TEST(CandidateSequence, IsReadFromAnEchoMessageOrFromTheRequestAnErrorQuotes) {
+  const TBytes reply = Packet({10, 9, 0, 2}, {0, 0, 0, 0, 0x34, 0x12, 0x07, 0x01});
+  EXPECT_EQ(CandidateSequence(reply.data(), reply.size()), 0x0107);
+  const TBytes error = Packet({10, 9, 0, 254}, Quoting(3, {10, 9, 0, 2}, 8, 0x0203));
+  EXPECT_EQ(CandidateSequence(error.data(), error.size()), 0x0203);
+}
+
+TEST(CandidateSequence, IsNoneForPacketsTooShortToCarryOne) {
+  const TBytes shortEcho = Packet({10, 9, 0, 2}, {0, 0, 0, 0, 0x34, 0x12, 0});
+  EXPECT_EQ(CandidateSequence(shortEcho.data(), shortEcho.size()), std::nullopt);
+  TBytes cut = Quoting(3, {10, 9, 0, 2});
+  cut.resize(cut.size() - 1);
+  const TBytes shortError = Packet({10, 9, 0, 254}, cut);
+  EXPECT_EQ(CandidateSequence(shortError.data(), shortError.size()), std::nullopt);
+}
+
 }  // namespace
 }  // namespace scoutor
