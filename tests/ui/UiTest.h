@@ -13,6 +13,19 @@ namespace scoutor {
 // Runs `step` as soon as the next modal loop (QDialog::exec) serves events.
 inline void InModalLoop(std::function<void()> step) { QTimer::singleShot(0, std::move(step)); }
 
+// Runs `step` as soon as `dialog` is the active modal widget (its own modal loop runs).
+inline void WhenModal(QWidget* dialog, std::function<void()> step) {
+  auto* poll = new QTimer;
+  poll->setInterval(0);
+  QObject::connect(poll, &QTimer::timeout, [poll, dialog, step = std::move(step)] {
+    if (QApplication::activeModalWidget() != dialog) return;
+    poll->stop();
+    poll->deleteLater();
+    step();
+  });
+  poll->start();
+}
+
 // Runs `step` with the message box as soon as one is the active modal widget; checked on every
 // pass of the event loop, so it fires inside the box's own modal loop.
 inline void WhenBoxOpens(std::function<void(QMessageBox&)> step) {
