@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCollator>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
@@ -20,7 +21,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
+#include <initializer_list>
 
 #include "protocol/VEP.h"
 #include "ui/Icons.h"
@@ -87,6 +90,21 @@ constexpr int kStripHeight = 29;
 constexpr int kProgressLeft = 272;
 constexpr QSize kProgressSize{177, 8};
 constexpr int kLegendLeft = 6;
+
+// The buttons keep their size; their captions get a font small enough to be read whole.
+QFont CaptionFont(QFont font, std::initializer_list<QAction*> actions) {
+  constexpr int kCaptionRoom = kToolButtonSize.width() - 8;
+  constexpr qreal kSmallestPoints = 6;
+  const auto widest = [&font, actions] {
+    int width = 0;
+    for (const QAction* action : actions)
+      width = std::max(width, QFontMetrics(font).horizontalAdvance(action->text()));
+    return width;
+  };
+  while (widest() > kCaptionRoom && font.pointSizeF() > kSmallestPoints)
+    font.setPointSizeF(font.pointSizeF() - 0.5);
+  return font;
+}
 
 QIcon Image(int index) {
   return QIcon(kImages[static_cast<std::size_t>(index)]);
@@ -208,10 +226,14 @@ void TDeviceForm::CreateToolBar() {
   bar->setContextMenuPolicy(Qt::PreventContextMenu);
   bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
   bar->setIconSize(kImageSize);
-  for (QAction* action : {Scan, SetIPConfig, DoUpgrade, Webserver, AutoSetIP}) {
+  const std::initializer_list<QAction*> buttons = {Scan, SetIPConfig, DoUpgrade, Webserver,
+                                                   AutoSetIP};
+  const QFont captionFont = CaptionFont(bar->font(), buttons);
+  for (QAction* action : buttons) {
     bar->addAction(action);
     QWidget* button = bar->widgetForAction(action);
     button->setFixedSize(kToolButtonSize);
+    button->setFont(captionFont);
     button->setAccessibleName(action->text());
     // Hints go to the status bar only: the buttons show no tooltips.
     button->installEventFilter(this);
