@@ -10,6 +10,7 @@ packages=(
   iproute2 iputils-ping libcap2-bin procps
   tftpd-hpa atftp curl
   qt6-base-dev qt6-svg-dev xvfb xauth imagemagick
+  xdotool x11-utils python3 desktop-file-utils appstream dpkg-dev
 )
 
 missing=()

@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QRadioButton>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -123,8 +124,12 @@ QString TAutomation::Rows() const {
 QString TAutomation::Modal() const {
   QWidget* modal = QApplication::activeModalWidget();
   if (modal == nullptr) return "ok none";
-  QStringList parts = {modal->metaObject()->className(), modal->windowTitle()};
-  if (auto* box = qobject_cast<QMessageBox*>(modal)) parts << box->text();
+  auto* box = qobject_cast<QMessageBox*>(modal);
+  QStringList parts = {modal->metaObject()->className(), modal->windowTitle(),
+                       box != nullptr ? box->text() : QString()};
+  for (const QLineEdit* field : modal->findChildren<QLineEdit*>()) parts << field->text();
+  for (const QRadioButton* choice : modal->findChildren<QRadioButton*>())
+    if (choice->isChecked()) parts << "checked:" + Caption(choice->text());
   return "ok " + parts.join('\t');
 }
 

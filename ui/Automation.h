@@ -7,8 +7,9 @@
 //   select ID         selects the row with that ID text
 //   enabled ACTION    "1" or "0" for the main window's action of that object name ("Scan", ...)
 //   trigger ACTION    triggers the action once the answer is out (it may open a modal dialog)
-//   modal             the active modal window: its class, title and, for a message box, its
-//                     text, tab-separated; "none" without one
+//   modal             the active modal window, tab-separated: its class, title, the text of a
+//                     message box (else empty), the texts of its text fields and "checked:"
+//                     with the caption of each checked radio button; "none" without one
 //   edit N TEXT       puts TEXT into the N-th text field (from 0) of the active modal window
 //   click CAPTION     clicks the button of that caption ("&" left out) in the active modal
 //                     window, once the answer is out
