@@ -21,6 +21,7 @@ namespace {
 TUpgradeForm* Installed = nullptr;
 
 constexpr std::int32_t kAccessRefused = 1;
+constexpr std::int32_t kOtherFailure = 3;
 constexpr int kPauseMs = 10000;
 constexpr int kPauseStepMs = 100;
 
@@ -128,10 +129,16 @@ void TUpgradeForm::UpgradeExecute() {
   StartAttempt(1);
 }
 
+// An upload that cannot start counts as a failure of that attempt; its reason goes to the log.
 void TUpgradeForm::StartAttempt(int attempt) {
-  const bool started = StartUpgrade(
-      File, Address, [this, attempt](std::int32_t result) { AttemptEnded(attempt, result); });
-  if (!started) AttemptEnded(attempt, 3);
+  bool started = false;
+  try {
+    started = StartUpgrade(
+        File, Address, [this, attempt](std::int32_t result) { AttemptEnded(attempt, result); });
+  } catch (const std::exception& error) {
+    LogLine(error.what());
+  }
+  if (!started) AttemptEnded(attempt, kOtherFailure);
 }
 
 void TUpgradeForm::AttemptEnded(int attempt, std::int32_t result) {

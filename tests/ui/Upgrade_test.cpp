@@ -174,6 +174,25 @@ class UpgradeTest : public QObject {
     QCOMPARE(LogLines().last(), QString("Second Upgrade Failed"));
   }
 
+  void anUploadThatCannotStartIsAFailureWithItsReasonLogged() {
+    TUpgradeForm refusing(
+        [](const std::string&, const std::string&, std::function<void(std::int32_t)>) -> bool {
+          throw std::runtime_error("no engine");
+        },
+        *Loop, Clock);
+    refusing.FileName->setText("/tmp/firmware.bin");
+    refusing.IPAddress->SetAddressText("10.0.0.7");
+    TSeenBox seen;
+    InModalLoop([&] {
+      AnswerNextBoxOk(seen);
+      QTest::mouseClick(refusing.UpgradeButton, Qt::LeftButton);
+      refusing.reject();
+    });
+    QCOMPARE(refusing.exec(), int(QDialog::Rejected));
+    QCOMPARE(seen.Text, QString("Upgrade Failed"));
+    QCOMPARE(LogLines(), QStringList({"no engine", "Upgrade Failed"}));
+  }
+
   void leadingZerosReachTheUploadAsTheirDecimalValue() {
     TSeenBox seen;
     FillIn("/tmp/firmware.bin", "010.001.002.003");
