@@ -1,19 +1,40 @@
 // The engine's firmware upgrade: a TFTP upload of the image to the device under the name "/",
 // with the client's progress reports passed on as vepUpgradeProgress events and the way the
-// transfer ended mapped onto a result code.
+// transfer ended mapped onto a result code. UpgradeDevice blocks until the transfer has ended;
+// StartUpgrade runs the same transfer on the main loop and reports the code through `done`.
 #include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <limits>
+#include <utility>
 
 #include "protocol/VEPEngine.h"
+#include "runtime/EventLoop.h"
 #include "transport/TftpErrors.h"
 
 namespace scoutor {
 
 namespace {
+
 constexpr const char* kFirmwareRemoteName = "/";
+
+// Reports a failure (after the transfer's end event) and turns the way the transfer ended into
+// the result code.
+std::int32_t UpgradeResult(std::exception_ptr error, TVEPDiagnostics& diagnostics) {
+  if (!error) return 0;
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& failure) {
+    diagnostics.ReportMessage(std::string("Upgrade failed with reason: ") + failure.what());
+    if (dynamic_cast<const EIdTFTPAccessViolation*>(&failure)) return 1;
+    if (dynamic_cast<const EIdTFTPFileNotFound*>(&failure)) return 2;
+    return 3;
+  } catch (...) {
+    return 3;
+  }
 }
+
+}  // namespace
 
 void TVEP::AttachUpgradeProgress() {
   Upload = std::make_unique<TTftpClient>();
@@ -39,14 +60,22 @@ std::int32_t TVEP::UpgradeDevice(const std::string& fileName, const std::string&
   try {
     Upload->Upload(fileName, kFirmwareRemoteName);
     return 0;
-  } catch (const std::exception& error) {
-    ReportMessage(std::string("Upgrade failed with reason: ") + error.what());
-    if (dynamic_cast<const EIdTFTPAccessViolation*>(&error)) return 1;
-    if (dynamic_cast<const EIdTFTPFileNotFound*>(&error)) return 2;
-    return 3;
   } catch (...) {
-    return 3;
+    return UpgradeResult(std::current_exception(), *this);
   }
 }
+
+bool TVEP::StartUpgrade(const std::string& fileName, const std::string& deviceAddress,
+                        std::function<void(std::int32_t result)> done) {
+  if (Upgrading()) return false;
+  Upload->Host = deviceAddress;
+  Upload->StartUpload(MainLoop(), fileName, kFirmwareRemoteName,
+                      [this, done = std::move(done)](std::exception_ptr error) {
+                        done(UpgradeResult(error, *this));
+                      });
+  return true;
+}
+
+bool TVEP::Upgrading() const { return Upload->Uploading(); }
 
 }  // namespace scoutor

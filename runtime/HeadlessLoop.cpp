@@ -85,6 +85,7 @@ void THeadlessLoop::RunPosts() {
   std::deque<std::function<void()>> batch;
   {
     std::lock_guard lock(Mutex);
+    if (Posted.empty()) return;  // the common case: no deque to make and drop
     batch.swap(Posted);
   }
   for (auto& step : batch) step();
@@ -192,8 +193,15 @@ bool THeadlessLoop::RunUntil(const std::function<bool()>& done, int timeoutMs) {
     std::lock_guard lock(Mutex);
     QuitRequested = false;
   }
+  // Descriptors are served by the wait at the end of each round, so a round polls once (a
+  // transfer driven by readiness pays one poll per packet); what is ready at the start still
+  // comes before the timers that are due, as in Pump.
+  ServeDescriptors(0);
   for (;;) {
-    Pump();
+    RunHandOvers();
+    RunPosts();
+    FireDueTimers();
+    RunHandOvers();
     if (done && done()) return true;
     const std::int64_t now = Clock.NowMs();
     const std::int64_t until = std::min(deadline, NextDueMs());

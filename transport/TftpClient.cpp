@@ -2,21 +2,23 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
-#include <chrono>
-#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "runtime/DescriptorWatch.h"
+#include "runtime/HeadlessLoop.h"
+#include "runtime/SingleShot.h"
 #include "transport/ByteOrder.h"
 #include "transport/FileErrors.h"
 #include "transport/SocketErrors.h"
@@ -28,7 +30,6 @@ namespace scoutor {
 namespace {
 
 using TPacketView = std::span<const std::uint8_t>;
-using TSteady = std::chrono::steady_clock;
 
 constexpr std::uint16_t kOpWriteRequest = 2;
 constexpr std::uint16_t kOpData = 3;
@@ -40,6 +41,10 @@ constexpr int kHeaderSize = 4;          // opcode and block number (or error cod
 constexpr int kDefaultBlockSize = 512;  // without an option acknowledgement
 constexpr int kMinBlockSize = 8;        // the range a "blksize" option may name
 constexpr int kMaxBlockSize = 65464;
+// Datagrams looked at per readiness report before the loop gets its thread back: a flood of
+// strangers' packets cannot hold it, and the watcher reports the rest next time round.
+constexpr int kDatagramsPerWake = 16;
+constexpr std::size_t kFileReadAhead = 256 * 1024;  // few, large reads of the file
 
 // --- packets we send ---
 
@@ -171,23 +176,17 @@ void SendTo(TSocketHandle socket, const sockaddr_in& peer, const TBytes& packet)
   if (static_cast<std::size_t>(sent) != packet.size()) throw EIdNotAllBytesSent();
 }
 
-// How long a receive on `socket` may block; 0: without limit.
-void SetReceiveLimit(TSocketHandle socket, int ms) {
-  const timeval limit{ms / 1000, (ms % 1000) * 1000};
-  TSocketStack::CheckResult(setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit));
-}
-
-// One datagram into `buffer` (cut to its size); -1 when the receive limit passed or a signal
-// came first.
-long ReceiveFrom(TSocketHandle socket, TBytes& buffer, sockaddr_in& source) {
+// One datagram that is already waiting into `buffer` (cut to its size), without waiting for
+// one; -1 when none is there (or a signal came first).
+long ReceiveWaiting(TSocketHandle socket, TBytes& buffer, sockaddr_in& source) {
   socklen_t length = sizeof source;
-  const long received = recvfrom(socket, buffer.data(), buffer.size(), 0,
+  const long received = recvfrom(socket, buffer.data(), buffer.size(), MSG_DONTWAIT,
                                  reinterpret_cast<sockaddr*>(&source), &length);
   if (received == -1) TSocketStack::CheckResult(-1, {EAGAIN, EWOULDBLOCK, EINTR});
   return received;
 }
 
-// --- streams and time ---
+// --- streams ---
 
 std::int64_t BytesLeftIn(std::istream& stream) {
   const std::istream::pos_type start = stream.tellg();
@@ -199,21 +198,33 @@ std::int64_t BytesLeftIn(std::istream& stream) {
   return static_cast<std::int64_t>(end - start);
 }
 
-// Whole milliseconds (rounded up) until `deadline`; 0 once it has passed.
-int MillisecondsUntil(TSteady::time_point deadline) {
-  const auto left = deadline - TSteady::now();
-  if (left <= TSteady::duration::zero()) return 0;
-  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-  return static_cast<int>(std::min<std::int64_t>(ms, INT_MAX));
+// Drives an upload that `start` starts on `loop` to its end on the calling thread, then raises
+// its error, if any.
+void RunToEnd(THeadlessLoop& loop, const std::function<void(TTftpClient::TUploadDone)>& start) {
+  bool ended = false;
+  std::exception_ptr outcome;
+  start([&](std::exception_ptr error) {
+    outcome = error;
+    ended = true;
+  });
+  loop.RunUntil([&] { return ended; }, -1);
+  if (outcome) std::rethrow_exception(outcome);
 }
 
 }  // namespace
 
-// The state of one upload; lives on UploadStream's stack.
+// The state of one upload, from its start until its end has been reported.
 struct TTftpClient::TTransfer {
-  explicit TTransfer(std::istream& source) : Source(source) {}
-
-  std::istream& Source;
+  TEventLoop* Loop = nullptr;
+  TUploadDone Done;
+  std::string ServerHost;  // Host and Port as they were at the start
+  int ServerPort = 0;
+  std::string RemoteName;
+  std::vector<char> ReadAhead;  // the buffer of File
+  std::ifstream File;           // when the client opened the file itself
+  std::exception_ptr OpenError;  // the file could not be opened: reported without any work
+  std::istream* Source = nullptr;
+  bool WorkBegun = false;
   std::int64_t Remaining = 0;  // stream bytes not yet put into a data packet
   TState State = TState::AwaitRequestReply;
   TBytes Packet;      // the packet sent last, sent again on demand
@@ -223,12 +234,13 @@ struct TTftpClient::TTransfer {
   int ResendsLeft = 0;           // resends still allowed after silence, for the packet sent last
   int ExtraCopies = 0;           // how often the packet sent last has been sent again
   int EchoesExpected = 0;        // replies still to come to the extra copies of the packet before
-  TSteady::time_point Deadline;  // end of the current wait
   sockaddr_in Peer{};            // the transfer peer, fixed by the first reply
   TBytes ReplyBuffer;
   std::size_t ReplySize = 0;
   sockaddr_in ReplySource{};
-  int SocketWaitMs = -1;  // the receive limit set on the socket (0: none; -1: not yet)
+  // Declared last, so that they stop before anything they call on goes.
+  TDescriptorWatch Readable;  // the socket, while replies are awaited
+  TSingleShot WaitOver;       // the end of the current wait for a reply
 
   TPacketView Reply() const { return TPacketView(ReplyBuffer.data(), ReplySize); }
 };
@@ -238,64 +250,140 @@ TTftpClient::TTftpClient() {
   ReceiveTimeout = 4000;
 }
 
+TTftpClient::~TTftpClient() { Transfer.reset(); }
+
 void TTftpClient::Upload(const std::string& path, const std::string& remoteName) {
-  std::vector<char> readAhead(256 * 1024);  // few, large reads of the file
-  std::ifstream file;
-  file.rdbuf()->pubsetbuf(readAhead.data(), static_cast<std::streamsize>(readAhead.size()));
-  file.open(path, std::ios::in | std::ios::binary);
-  std::error_code ignored;
-  if (!file.is_open() || std::filesystem::is_directory(path, ignored)) throw EFOpenError(path);
-  UploadStream(file, remoteName);
+  THeadlessLoop privateLoop;  // serves this upload's socket and timer, nothing else
+  RunToEnd(privateLoop, [&](TUploadDone done) {
+    StartUpload(privateLoop, path, remoteName, std::move(done));
+  });
 }
 
 void TTftpClient::UploadStream(std::istream& stream, const std::string& remoteName) {
-  TTransfer transfer(stream);
-  transfer.Remaining = BytesLeftIn(stream);
+  THeadlessLoop privateLoop;
+  RunToEnd(privateLoop, [&](TUploadDone done) {
+    StartUploadStream(privateLoop, stream, remoteName, std::move(done));
+  });
+}
+
+void TTftpClient::StartUpload(TEventLoop& loop, const std::string& path,
+                              const std::string& remoteName, TUploadDone done) {
+  auto transfer = std::make_shared<TTransfer>();
+  transfer->ReadAhead.resize(kFileReadAhead);
+  transfer->File.rdbuf()->pubsetbuf(transfer->ReadAhead.data(),
+                                    static_cast<std::streamsize>(transfer->ReadAhead.size()));
+  transfer->File.open(path, std::ios::in | std::ios::binary);
+  std::error_code ignored;
+  if (!transfer->File.is_open() || std::filesystem::is_directory(path, ignored))
+    transfer->OpenError = std::make_exception_ptr(EFOpenError(path));
+  transfer->Source = &transfer->File;
+  transfer->RemoteName = remoteName;
+  transfer->Done = std::move(done);
+  Start(loop, std::move(transfer));
+}
+
+void TTftpClient::StartUploadStream(TEventLoop& loop, std::istream& stream,
+                                    const std::string& remoteName, TUploadDone done) {
+  auto transfer = std::make_shared<TTransfer>();
+  transfer->Source = &stream;
+  transfer->RemoteName = remoteName;
+  transfer->Done = std::move(done);
+  Start(loop, std::move(transfer));
+}
+
+// The upload begins in a step of its own on the loop, so that not even an early failure
+// reports its end inside the start call.
+void TTftpClient::Start(TEventLoop& loop, std::shared_ptr<TTransfer> transfer) {
+  if (Transfer) throw std::logic_error("An upload is already running");
+  transfer->Loop = &loop;
+  transfer->ServerHost = Host;
+  transfer->ServerPort = Port;
+  Transfer = transfer;
+  // A client destroyed before the step runs has dropped the transfer: the step finds it gone.
+  loop.Post([this, started = std::weak_ptr<TTransfer>(transfer)] {
+    if (!started.expired()) Begin();
+  });
+}
+
+void TTftpClient::Begin() {
+  TTransfer& transfer = *Transfer;
   try {
+    if (transfer.OpenError) std::rethrow_exception(transfer.OpenError);
+    transfer.Remaining = BytesLeftIn(*transfer.Source);
+  } catch (...) {
+    Finish(std::current_exception());  // before any work: no work events
+    return;
+  }
+  try {
+    transfer.WorkBegun = true;
     BeginWork(TWorkMode::Write, transfer.Remaining);
     BufferSize = kDefaultBlockSize + kHeaderSize;
-    transfer.Packet = WriteRequest(remoteName, TransferMode, RequestedBlockSize);
+    transfer.Packet = WriteRequest(transfer.RemoteName, TransferMode, RequestedBlockSize);
     transfer.State = TState::AwaitRequestReply;
     transfer.ResendsLeft = Retries;
     SendCurrentPacket(transfer);
-    while (transfer.State != TState::Finished) {
-      if (AwaitReply(transfer)) {
-        OnReply(transfer);
-      } else {
-        OnSilence(transfer);
-      }
-    }
+    transfer.Readable.Start(*transfer.Loop, GetSocket().Handle(), TWatchKind::Read,
+                            [this] { OnReadable(); });
   } catch (...) {
-    EndUpload();
-    throw;
+    Finish(std::current_exception());
   }
-  EndUpload();
 }
 
-// Waits until a reply arrives or the current wait's time is up. Once the transfer peer is
-// fixed, datagrams from any other address or port are ignored without extending the wait, so
-// that no other host can end or divert the upload; empty datagrams are no TFTP packets and are
-// ignored as well.
-bool TTftpClient::AwaitReply(TTransfer& transfer) {
+// One reply per readiness report; the watcher reports again while more are waiting.
+void TTftpClient::OnReadable() {
+  std::exception_ptr error;
+  try {
+    if (TakeReply(*Transfer)) OnReply(*Transfer);
+  } catch (...) {
+    error = std::current_exception();
+  }
+  if (error || Transfer->State == TState::Finished) Finish(error);
+}
+
+void TTftpClient::OnWaitOver() {
+  std::exception_ptr error;
+  try {
+    OnSilence(*Transfer);
+  } catch (...) {
+    error = std::current_exception();
+  }
+  if (error || Transfer->State == TState::Finished) Finish(error);
+}
+
+// Stops watching and waiting, ends the work and closes the socket (when the work had begun),
+// then reports the end; the client is idle again by then, so `done` may start the next upload.
+void TTftpClient::Finish(std::exception_ptr error) {
+  std::shared_ptr<TTransfer> transfer = std::move(Transfer);
+  transfer->Readable.Stop();
+  transfer->WaitOver.Stop();
+  if (transfer->WorkBegun) {
+    try {
+      EndUpload();
+    } catch (...) {
+      if (!error) error = std::current_exception();
+    }
+  }
+  const TUploadDone done = std::move(transfer->Done);
+  transfer.reset();  // closes a file the client opened
+  done(error);
+}
+
+// Once the transfer peer is fixed, datagrams from any other address or port are ignored
+// without extending the wait, so that no other host can end or divert the upload; empty
+// datagrams are no TFTP packets and are ignored as well.
+bool TTftpClient::TakeReply(TTransfer& transfer) {
   const bool peerFixed = transfer.State != TState::AwaitRequestReply;
   transfer.ReplyBuffer.resize(static_cast<std::size_t>(BufferSize));
   const TSocketHandle socket = GetSocket().Handle();
-  for (;;) {
-    int waitMs = 0;  // no limit
-    if (ReceiveTimeout >= 0) {
-      waitMs = MillisecondsUntil(transfer.Deadline);
-      if (waitMs == 0) return false;
-    }
-    if (waitMs != transfer.SocketWaitMs) {
-      SetReceiveLimit(socket, waitMs);
-      transfer.SocketWaitMs = waitMs;
-    }
-    const long received = ReceiveFrom(socket, transfer.ReplyBuffer, transfer.ReplySource);
-    if (received <= 0) continue;  // the limit passed (checked above), or an empty datagram
+  for (int looked = 0; looked < kDatagramsPerWake; ++looked) {
+    const long received = ReceiveWaiting(socket, transfer.ReplyBuffer, transfer.ReplySource);
+    if (received < 0) return false;
+    if (received == 0) continue;
     if (peerFixed && !SameEndpoint(transfer.ReplySource, transfer.Peer)) continue;
     transfer.ReplySize = static_cast<std::size_t>(received);
     return true;
   }
+  return false;
 }
 
 void TTftpClient::OnReply(TTransfer& transfer) {
@@ -386,7 +474,7 @@ void TTftpClient::MakeNextBlock(TTransfer& transfer) {
   std::uint8_t* data =
       MakeDataPacket(transfer.NextPacket, static_cast<std::uint16_t>(transfer.Block + 1),
                      static_cast<std::size_t>(length));
-  if (length > 0 && !transfer.Source.read(reinterpret_cast<char*>(data), length))
+  if (length > 0 && !transfer.Source->read(reinterpret_cast<char*>(data), length))
     throw EReadError();
   transfer.Remaining -= length;
   transfer.NextReady = true;
@@ -398,15 +486,16 @@ void TTftpClient::ResendCurrentPacket(TTransfer& transfer) {
 }
 
 // The request goes to the server's request port; everything after it to the transfer peer.
-// Each send starts a new wait of ReceiveTimeout.
+// Each send starts a new wait of ReceiveTimeout (below 0: a wait without limit).
 void TTftpClient::SendCurrentPacket(TTransfer& transfer) {
   const TBytes& packet = transfer.Packet;
   if (transfer.State == TState::AwaitRequestReply) {
-    SendDatagram(Host, Port, packet.data(), packet.size());
+    SendDatagram(transfer.ServerHost, transfer.ServerPort, packet.data(), packet.size());
   } else {
     SendTo(GetSocket().Handle(), transfer.Peer, packet);
   }
-  transfer.Deadline = TSteady::now() + std::chrono::milliseconds(std::max(ReceiveTimeout, 0));
+  if (ReceiveTimeout >= 0)
+    transfer.WaitOver.Start(*transfer.Loop, ReceiveTimeout, [this] { OnWaitOver(); });
 }
 
 // Ends the work and closes the socket, on success and failure alike (the socket also when a

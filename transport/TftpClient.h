@@ -9,12 +9,23 @@
 // (short) block, or on silence after it. Errors: the TFTP kinds (by the code of a received error
 // packet; "Timeout"; an unusable "blksize"), socket errors, EFOpenError and EReadError.
 //
-// An upload runs entirely on the calling thread and blocks it, up to ReceiveTimeout per wait.
-// Every upload opens a fresh socket (so a fresh local port) and closes it at the end.
+// The upload is a state machine driven by an event loop: it advances when the socket is
+// readable (a read watcher) and when a single-shot timer of the loop ends a wait; it never
+// blocks in a receive. StartUpload runs it on a loop the caller names (the main loop of the
+// desktop program) and reports the end through a callback on that loop's thread. Upload and
+// UploadStream run the same machine to its end on a private loop that serves only this
+// upload's socket and timer, so the caller's thread blocks (up to ReceiveTimeout per wait) and
+// nothing but this upload's own work events runs meanwhile.
+// Every upload opens a fresh socket (so a fresh local port) and closes it at the end. One
+// upload at a time per client.
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <istream>
+#include <memory>
 #include <string>
 
+#include "runtime/EventLoop.h"
 #include "transport/UdpBase.h"
 
 namespace scoutor {
@@ -23,7 +34,13 @@ enum TTftpMode { tfNetAscii = 0, tfOctet = 1 };
 
 class TTftpClient : public TUdpBase {
  public:
+  // The end of an upload started on a loop: nullptr on success, else what the synchronous
+  // forms would have raised. Runs on the loop's thread, after OnWorkEnd.
+  using TUploadDone = std::function<void(std::exception_ptr error)>;
+
   TTftpClient();
+  // An upload still running is abandoned: its socket closes, `done` never runs.
+  ~TTftpClient() override;
 
   // Host, Port and ReceiveTimeout come from TUdpBase: here Port defaults to 69 and
   // ReceiveTimeout to 4000 ms (the length of one wait for a reply; below 0: no limit).
@@ -39,6 +56,16 @@ class TTftpClient : public TUdpBase {
   // Uploads the bytes from the stream's current position to its end.
   void UploadStream(std::istream& stream, const std::string& remoteName);
 
+  // Start an upload driven by `loop` (its thread is the caller's) and return at once; the work
+  // events and then `done` come later on the loop, never inside the call, also when the file
+  // cannot be opened (then `done` gets EFOpenError and no work event fires). The stream must
+  // outlive the upload. Starting while an upload runs raises std::logic_error.
+  void StartUpload(TEventLoop& loop, const std::string& path, const std::string& remoteName,
+                   TUploadDone done);
+  void StartUploadStream(TEventLoop& loop, std::istream& stream, const std::string& remoteName,
+                         TUploadDone done);
+  bool Uploading() const { return Transfer != nullptr; }
+
  private:
   enum class TState {
     AwaitRequestReply,  // the write request is out; an acknowledgement of block 0, an option
@@ -49,9 +76,14 @@ class TTftpClient : public TUdpBase {
   };
   struct TTransfer;
 
-  // One wait for a reply from the transfer peer (from anyone while the peer is not yet
-  // fixed); false when the wait ended in silence.
-  bool AwaitReply(TTransfer& transfer);
+  void Start(TEventLoop& loop, std::shared_ptr<TTransfer> transfer);
+  void Begin();
+  void OnReadable();
+  void OnWaitOver();
+  void Finish(std::exception_ptr error);
+  // The next datagram from the transfer peer (from anyone while the peer is not yet fixed)
+  // that is already in the socket; false when there is none.
+  bool TakeReply(TTransfer& transfer);
   void OnReply(TTransfer& transfer);
   void OnRepeatedReply(TTransfer& transfer);
   void OnSilence(TTransfer& transfer);
@@ -61,6 +93,8 @@ class TTftpClient : public TUdpBase {
   void SendCurrentPacket(TTransfer& transfer);
   void ResendCurrentPacket(TTransfer& transfer);
   void EndUpload();
+
+  std::shared_ptr<TTransfer> Transfer;  // the upload running, if any
 };
 
 }  // namespace scoutor

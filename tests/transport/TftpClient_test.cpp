@@ -1,20 +1,27 @@
 // The TFTP write client against a server played by the test: request bytes, block sizes,
-// block numbers, progress events, errors, silence, retries and packets from strangers.
+// block numbers, progress events, errors, silence, retries and packets from strangers; the
+// upload driven by an event loop on a manual clock: waits, the end report, other timers.
 #include "transport/TftpClient.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <typeindex>
 #include <vector>
 
+#include "runtime/Clock.h"
+#include "runtime/HeadlessLoop.h"
+#include "runtime/Timer.h"
 #include "tests/support/ScriptedTftpServer.h"
 #include "transport/FileErrors.h"
 #include "transport/TftpErrors.h"
@@ -440,88 +447,6 @@ TEST_F(TftpClientTest, SmallestAndLargestBlockSizesAreUsable) {
   }
 }
 
-// --- silence and retries ---
-
-TEST_F(TftpClientTest, SilenceAfterTheRequestRaisesTimeout) {
-  Client.ReceiveTimeout = 200;
-  auto upload = StartUpload(Pattern(1000));
-  Server.ExpectRequest();
-  EXPECT_EQ(MessageOf<EIdTFTPException>(upload), "Timeout");
-  EXPECT_EQ(Events, (std::vector<std::string>{"write begin 1000", "write end"}));
-  EXPECT_FALSE(Client.Active());
-}
-
-TEST_F(TftpClientTest, SilenceMidTransferRaisesTimeout) {
-  Client.ReceiveTimeout = 200;
-  auto upload = StartUpload(Pattern(1000));
-  Server.ExpectRequest();
-  Server.Reply(Tftp::Ack(0));
-  Server.Expect();
-  EXPECT_EQ(MessageOf<EIdTFTPException>(upload), "Timeout");
-}
-
-TEST_F(TftpClientTest, SilenceAfterTheLastBlockCountsAsSuccess) {
-  Client.ReceiveTimeout = 200;
-  auto upload = StartUpload(Pattern(100));
-  Server.ExpectRequest();
-  Server.Reply(Tftp::Ack(0));
-  Server.Expect();  // the last block; the device restarts without acknowledging it
-  upload.get();
-  EXPECT_EQ(Events, (std::vector<std::string>{"write begin 100", "write work 100", "write end"}));
-}
-
-TEST_F(TftpClientTest, WithDefaultsSilenceRaisesTimeoutAfterOneWaitOfFourSeconds) {
-  TTftpClient defaults;
-  defaults.Host = Server.Address();
-  defaults.Port = Server.RequestPort();
-  std::istringstream source("firmware");
-  auto upload = std::async(std::launch::async, [&] { defaults.UploadStream(source, "/"); });
-  Server.ExpectRequest();
-  EXPECT_EQ(MessageOf<EIdTFTPException>(upload), "Timeout");
-  // No resend by default: the request came once.
-  EXPECT_THROW(Server.ExpectRequest(100), std::runtime_error);
-}
-
-TEST_F(TftpClientTest, RetriesResendTheRequestBeforeTimeout) {
-  Client.ReceiveTimeout = 100;
-  Client.Retries = 2;
-  auto upload = StartUpload(Pattern(10));
-  const TBytes request = Server.ExpectRequest().Bytes;
-  EXPECT_EQ(Server.ExpectRequest().Bytes, request);
-  EXPECT_EQ(Server.ExpectRequest().Bytes, request);
-  EXPECT_EQ(MessageOf<EIdTFTPException>(upload), "Timeout");
-  EXPECT_THROW(Server.ExpectRequest(100), std::runtime_error);
-}
-
-TEST_F(TftpClientTest, RetriesResendALostBlockAndTheTransferGoesOn) {
-  Client.ReceiveTimeout = 100;
-  Client.Retries = 1;
-  const TBytes file = Pattern(1000);
-  auto upload = StartUpload(file);
-  Server.ExpectRequest();
-  Server.Reply(Tftp::Ack(0));
-  const TBytes first = Server.Expect().Bytes;
-  EXPECT_EQ(Server.Expect().Bytes, first);  // no acknowledgement: sent once more
-  Server.Reply(Tftp::Ack(1));
-  const TBytes second = Server.Expect().Bytes;
-  EXPECT_EQ(Tftp::Data(second), Slice(file, 512, 488));
-  EXPECT_EQ(Server.Expect().Bytes, second);  // the resend count starts afresh for each block
-  Server.Reply(Tftp::Ack(2));
-  upload.get();
-}
-
-TEST_F(TftpClientTest, RetriesResendTheLastBlockBeforeSilenceCountsAsSuccess) {
-  Client.ReceiveTimeout = 100;
-  Client.Retries = 2;
-  auto upload = StartUpload(Pattern(100));
-  Server.ExpectRequest();
-  Server.Reply(Tftp::Ack(0));
-  const TBytes last = Server.Expect().Bytes;
-  EXPECT_EQ(Server.Expect().Bytes, last);
-  EXPECT_EQ(Server.Expect().Bytes, last);
-  upload.get();
-}
-
 // --- packets from anyone but the transfer peer ---
 
 TEST_F(TftpClientTest, ErrorFromAnotherPortIsIgnored) {
@@ -642,6 +567,276 @@ TEST_F(TftpFileTest, EveryUploadClosesItsSocketAndTheNextOpensAFreshOne) {
     upload.get();
     EXPECT_FALSE(Client.Active());
   }
+}
+
+// --- the upload on an event loop, with time on a manual clock ---
+
+class TftpLoopTest : public TftpClientTest {
+ protected:
+  TftpLoopTest() { Client.ReceiveTimeout = 4000; }
+
+  // Starts uploading `content` under "/" on the loop; the first step runs at the next Pump.
+  void Start(const TBytes& content) {
+    Source.clear();
+    Source.str(std::string(content.begin(), content.end()));
+    Client.StartUploadStream(Loop, Source, "/", Recorder());
+  }
+  TTftpClient::TUploadDone Recorder() {
+    return [this](std::exception_ptr error) {
+      Events.push_back("done");
+      Outcome = error;
+      ++Ends;
+    };
+  }
+  // Lets the client take what the server has just sent it: waits until it has reached the
+  // client's socket, then runs what the loop has ready.
+  void Deliver() {
+    pollfd ready{Client.GetSocket().Handle(), POLLIN, 0};
+    ASSERT_EQ(poll(&ready, 1, 5000), 1) << "nothing reached the client";
+    Loop.Pump();
+  }
+  // The request is out and answered with an acknowledgement of block 0; returns the first
+  // data packet.
+  TBytes AnswerTheRequest() {
+    Loop.Pump();
+    Server.ExpectRequest();
+    Server.Reply(Tftp::Ack(0));
+    Deliver();
+    return Server.Expect().Bytes;
+  }
+  // How the upload ended: "<running>", "<no error>" or the error's text.
+  std::string End() const {
+    if (Ends == 0) return "<running>";
+    if (!Outcome) return "<no error>";
+    try {
+      std::rethrow_exception(Outcome);
+    } catch (const std::exception& error) {
+      return error.what();
+    }
+  }
+
+  TManualClock Clock;
+  THeadlessLoop Loop{Clock};
+  std::exception_ptr Outcome;
+  int Ends = 0;
+};
+
+TEST_F(TftpLoopTest, SilenceAfterTheRequestRaisesTimeoutAfterOneWaitOfFourSeconds) {
+  Start(Pattern(1000));
+  Loop.Pump();
+  Server.ExpectRequest();
+  Loop.Advance(Clock, 3999);
+  EXPECT_EQ(End(), "<running>");
+  Loop.Advance(Clock, 1);
+  EXPECT_EQ(End(), "Timeout");
+  EXPECT_EQ(Events, (std::vector<std::string>{"write begin 1000", "write end", "done"}));
+  EXPECT_TRUE(SocketOpenAtWorkEnd);
+  EXPECT_FALSE(Client.Active());
+  EXPECT_FALSE(Client.Uploading());
+  // No resend by default: the request came once.
+  EXPECT_THROW(Server.ExpectRequest(100), std::runtime_error);
+}
+
+TEST_F(TftpLoopTest, EveryPacketSentStartsANewWait) {
+  Start(Pattern(1000));
+  Loop.Pump();
+  Server.ExpectRequest();
+  Loop.Advance(Clock, 3000);
+  Server.Reply(Tftp::Ack(0));
+  Deliver();
+  Server.Expect();
+  Loop.Advance(Clock, 3999);
+  EXPECT_EQ(End(), "<running>");
+  Loop.Advance(Clock, 1);
+  EXPECT_EQ(End(), "Timeout");
+}
+
+TEST_F(TftpLoopTest, StrangersPacketsDoNotExtendTheWait) {
+  Start(Pattern(100));
+  AnswerTheRequest();
+  Loop.Advance(Clock, 2000);
+  Server.ReplyFrom(Server.Address(), 0, Tftp::Ack(0));
+  Deliver();
+  EXPECT_THROW(Server.Expect(100), std::runtime_error);  // nothing sent again for it
+  Loop.Advance(Clock, 2000);
+  // Silence after the last block: the upload ends at the time its own wait ends.
+  EXPECT_EQ(End(), "<no error>");
+}
+
+TEST_F(TftpLoopTest, SilenceAfterTheLastBlockCountsAsSuccess) {
+  Start(Pattern(100));
+  AnswerTheRequest();  // the last block; the device restarts without acknowledging it
+  Loop.Advance(Clock, 3999);
+  EXPECT_EQ(End(), "<running>");
+  Loop.Advance(Clock, 1);
+  EXPECT_EQ(End(), "<no error>");
+  EXPECT_EQ(Events, (std::vector<std::string>{"write begin 100", "write work 100", "write end",
+                                              "done"}));
+  EXPECT_FALSE(Client.Active());
+}
+
+TEST_F(TftpLoopTest, RetriesResendTheRequestBeforeTimeout) {
+  Client.Retries = 2;
+  Start(Pattern(10));
+  Loop.Pump();
+  const TBytes request = Server.ExpectRequest().Bytes;
+  for (int resend = 0; resend < 2; ++resend) {
+    Loop.Advance(Clock, 4000);
+    EXPECT_EQ(Server.ExpectRequest().Bytes, request);
+  }
+  EXPECT_EQ(End(), "<running>");
+  Loop.Advance(Clock, 4000);
+  EXPECT_EQ(End(), "Timeout");
+  EXPECT_THROW(Server.ExpectRequest(100), std::runtime_error);
+}
+
+TEST_F(TftpLoopTest, RetriesResendALostBlockAndTheTransferGoesOn) {
+  Client.Retries = 1;
+  const TBytes file = Pattern(1000);
+  Start(file);
+  const TBytes first = AnswerTheRequest();
+  Loop.Advance(Clock, 4000);
+  EXPECT_EQ(Server.Expect().Bytes, first);  // no acknowledgement: sent once more
+  Server.Reply(Tftp::Ack(1));
+  Deliver();
+  const TBytes second = Server.Expect().Bytes;
+  EXPECT_EQ(Tftp::Data(second), Slice(file, 512, 488));
+  Loop.Advance(Clock, 4000);
+  EXPECT_EQ(Server.Expect().Bytes, second);  // the resend count starts afresh for each block
+  Server.Reply(Tftp::Ack(2));
+  Deliver();
+  EXPECT_EQ(End(), "<no error>");
+}
+
+TEST_F(TftpLoopTest, RetriesResendTheLastBlockBeforeSilenceCountsAsSuccess) {
+  Client.Retries = 2;
+  Start(Pattern(100));
+  const TBytes last = AnswerTheRequest();
+  for (int resend = 0; resend < 2; ++resend) {
+    Loop.Advance(Clock, 4000);
+    EXPECT_EQ(Server.Expect().Bytes, last);
+  }
+  EXPECT_EQ(End(), "<running>");
+  Loop.Advance(Clock, 4000);
+  EXPECT_EQ(End(), "<no error>");
+}
+
+TEST_F(TftpLoopTest, WorkEventsThenTheEndComeInOrderOnTheLoop) {
+  const TBytes file = Pattern(1000);
+  Start(file);
+  EXPECT_TRUE(Client.Uploading());
+  EXPECT_TRUE(Events.empty());  // not even the beginning inside the start call
+  AnswerTheRequest();
+  Server.Reply(Tftp::Ack(1));
+  Deliver();
+  EXPECT_EQ(Tftp::Data(Server.Expect().Bytes), Slice(file, 512, 488));
+  EXPECT_EQ(End(), "<running>");
+  Server.Reply(Tftp::Ack(2));
+  Deliver();
+  EXPECT_EQ(End(), "<no error>");
+  EXPECT_EQ(Events, (std::vector<std::string>{"write begin 1000", "write work 512",
+                                              "write work 1000", "write end", "done"}));
+  EXPECT_FALSE(Client.Uploading());
+  EXPECT_EQ(Loop.WatchCount(), 0u);
+  EXPECT_EQ(Loop.TimerCount(), 0u);
+}
+
+TEST_F(TftpLoopTest, ErrorPacketEndsWithItsKindAfterTheWorkEnd) {
+  Start(Pattern(1000));
+  Loop.Pump();
+  Server.ExpectRequest();
+  Server.Reply(Tftp::Error(2, "Access violation: image locked"));
+  Deliver();
+  ASSERT_EQ(Ends, 1);
+  EXPECT_THROW(std::rethrow_exception(Outcome), EIdTFTPAccessViolation);
+  EXPECT_EQ(End(), "Access violation: image locked");
+  EXPECT_EQ(Events, (std::vector<std::string>{"write begin 1000", "write end", "done"}));
+}
+
+TEST_F(TftpLoopTest, AFileThatCannotBeOpenedEndsLaterWithoutAnyWork) {
+  const std::string path = "/nonexistent-scoutor-dir/firmware.bin";
+  Client.StartUpload(Loop, path, "/", Recorder());
+  EXPECT_EQ(Ends, 0);
+  EXPECT_TRUE(Client.Uploading());
+  Loop.Pump();
+  EXPECT_EQ(End(), "Cannot open file " + path);
+  EXPECT_THROW(std::rethrow_exception(Outcome), EFOpenError);
+  EXPECT_EQ(Events, std::vector<std::string>{"done"});
+  EXPECT_THROW(Server.ExpectRequest(100), std::runtime_error);
+}
+
+TEST_F(TftpLoopTest, ASecondStartWhileOneRunsIsRefusedAndTheFirstGoesOn) {
+  Start(Pattern(100));
+  std::istringstream other("other");
+  EXPECT_THROW(Client.StartUploadStream(Loop, other, "/", Recorder()), std::logic_error);
+  EXPECT_THROW(Client.UploadStream(other, "/"), std::logic_error);
+  AnswerTheRequest();
+  Server.Reply(Tftp::Ack(1));
+  Deliver();
+  EXPECT_EQ(End(), "<no error>");
+  EXPECT_EQ(Ends, 1);
+}
+
+TEST_F(TftpLoopTest, TheEndReportMayStartTheNextUpload) {
+  std::istringstream second(std::string(10, 'x'));
+  Source.str("first");
+  Client.StartUploadStream(Loop, Source, "/", [&](std::exception_ptr) {
+    Events.push_back("first done");
+    Client.StartUploadStream(Loop, second, "/", Recorder());
+  });
+  AnswerTheRequest();
+  Server.Reply(Tftp::Ack(1));
+  Deliver();
+  EXPECT_EQ(AnswerTheRequest(), Tftp::Of("\0\3\0\1xxxxxxxxxx"sv));
+  Server.Reply(Tftp::Ack(1));
+  Deliver();
+  EXPECT_EQ(End(), "<no error>");
+  EXPECT_EQ(Events, (std::vector<std::string>{"write begin 5", "write work 5", "write end",
+                                              "first done", "write begin 10", "write work 10",
+                                              "write end", "done"}));
+}
+
+TEST_F(TftpLoopTest, TheLoopKeepsServingOtherTimersWhileTheUploadWaits) {
+  int ticks = 0;
+  TTimer poll10ms(Loop);
+  poll10ms.SetInterval(10);
+  poll10ms.OnTimer = [&] { ++ticks; };
+  poll10ms.SetEnabled(true);
+  Start(Pattern(100));
+  AnswerTheRequest();
+  Loop.Advance(Clock, 3990);
+  EXPECT_EQ(ticks, 399);
+  EXPECT_EQ(End(), "<running>");
+  Server.Reply(Tftp::Ack(1));
+  Deliver();
+  EXPECT_EQ(End(), "<no error>");
+}
+
+TEST_F(TftpLoopTest, AClientDestroyedMidUploadLeavesNothingOnTheLoop) {
+  auto client = std::make_unique<TTftpClient>();
+  client->Host = Server.Address();
+  client->Port = Server.RequestPort();
+  std::istringstream source(std::string(100, 'x'));
+  bool ended = false;
+  client->StartUploadStream(Loop, source, "/", [&](std::exception_ptr) { ended = true; });
+  Loop.Pump();
+  Server.ExpectRequest();
+  client.reset();
+  EXPECT_EQ(Loop.WatchCount(), 0u);
+  EXPECT_EQ(Loop.TimerCount(), 0u);
+  Loop.Advance(Clock, 10000);
+  EXPECT_FALSE(ended);
+}
+
+TEST_F(TftpLoopTest, AClientDestroyedBeforeItsFirstStepSendsNothing) {
+  auto client = std::make_unique<TTftpClient>();
+  client->Host = Server.Address();
+  client->Port = Server.RequestPort();
+  std::istringstream source("x");
+  client->StartUploadStream(Loop, source, "/", [](std::exception_ptr) {});
+  client.reset();
+  Loop.Pump();
+  EXPECT_THROW(Server.ExpectRequest(100), std::runtime_error);
 }
 
 }  // namespace

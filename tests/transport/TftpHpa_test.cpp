@@ -1,5 +1,6 @@
 // The TFTP write client against Debian's tftpd-hpa, each in a network namespace of its own,
-// joined by a veth link: what the client uploads arrives byte for byte.
+// joined by a veth link: what the client uploads arrives byte for byte, blocking or driven by an
+// event loop.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "runtime/HeadlessLoop.h"
 #include "tests/support/NetnsBed.h"
 #include "transport/TftpClient.h"
 #include "transport/TftpErrors.h"
@@ -127,6 +129,29 @@ TEST_F(TftpHpaTest, FileArrivesByteIdenticalIn1500ByteBlocks) {
   ASSERT_EQ(totals.size(), 300000u / 1500u + 1);  // 200 full blocks and one empty one
   EXPECT_EQ(totals.front(), 1500);
   EXPECT_EQ(totals.back(), 300000);
+}
+
+TEST_F(TftpHpaTest, UploadDrivenByAnEventLoopArrivesByteIdenticalAndEndsAfterTheWorkEnd) {
+  StartServer();
+  const TBytes content = RandomBytes(300000);
+  const std::string path = WriteLocal("firmware.bin", content);
+  std::vector<std::string> events;
+  Bed->InNamespace(ClientNs, [&] {
+    THeadlessLoop loop;
+    TTftpClient client;
+    client.Host = kServerAddress;
+    int blocks = 0;
+    client.OnWork = [&](TTransportComponent&, TWorkMode, std::int64_t) { ++blocks; };
+    client.OnWorkEnd = [&](TTransportComponent&, TWorkMode) {
+      events.push_back(std::to_string(blocks) + " blocks, end");
+    };
+    client.StartUpload(loop, path, "firmware.bin", [&](std::exception_ptr error) {
+      events.push_back(error ? "failed" : "done");
+    });
+    loop.RunUntil([&] { return !client.Uploading(); }, 30000);
+  });
+  EXPECT_EQ(events, (std::vector<std::string>{"201 blocks, end", "done"}));
+  EXPECT_EQ(Stored("firmware.bin", content.size()), content);
 }
 
 TEST_F(TftpHpaTest, ServerRefusingTheBlockSizeOptionGets512ByteBlocks) {
