@@ -17,10 +17,13 @@
 #include "ui/Automation.h"
 #include "ui/Devicecomm.h"
 #include "ui/Devices.h"
+#include "ui/EngineUpgrade.h"
 #include "ui/Ipconfig.h"
 #include "ui/Log.h"
+#include "ui/MaskedAddressEdit.h"
 #include "ui/QtEventLoop.h"
 #include "ui/QtNotifier.h"
+#include "ui/Upgrade.h"
 
 namespace scoutor {
 
@@ -28,6 +31,7 @@ namespace {
 
 // The windows besides the main one, made after it; the main window's seams reach them here.
 struct TDialogs {
+  TUpgradeForm* Upgrade = nullptr;
   TIPConfigForm* IPConfig = nullptr;
   TAboutForm* About = nullptr;
 };
@@ -46,7 +50,10 @@ TDeviceFormSeams DesktopSeams(TReachabilityService& reachability, TAddressChoose
     dialogs.IPConfig->DeviceID = QString::fromStdString(deviceID);
     return dialogs.IPConfig->exec() == QDialog::Accepted;
   };
-  seams.UpgradeDevice = [](const std::string&) {};
+  seams.UpgradeDevice = [&dialogs](const std::string& address) {
+    dialogs.Upgrade->IPAddress->SetAddressText(QString::fromStdString(address));
+    dialogs.Upgrade->exec();
+  };
   seams.ShowAbout = [&dialogs] { dialogs.About->exec(); };
   // The desktop's URL handler: xdg-open on Linux desktops.
   seams.OpenUrl = [](const std::string& url) {
@@ -82,12 +89,14 @@ int RunWindows(TQtEventLoop& loop) {
   TDialogs dialogs;
   TDeviceForm main(DesktopSeams(reachability, chooser, dialogs), loop);
   TVEPInterface& vep = main.VEPInterface();
+  TUpgradeForm upgrade(EngineUpgradeStarter(), loop, loop.Clock(), &main);
   TDeviceCommForm wait(loop, &main);
   TIPConfigForm ipConfig(vep, wait, &main);
   TAboutForm about(&main);
   TLogForm log;
-  dialogs = {&ipConfig, &about};
+  dialogs = {&upgrade, &ipConfig, &about};
   vep.LogLine = LogLine;
+  vep.HandleUpgradeProgress = HandleUpgradeProgress;
   TActivationServer activation(kProgramLock, main);
   TAutomation::FromEnvironment(main);
 

@@ -175,6 +175,42 @@ class DesktopProgram(unittest.TestCase):
         self.assertTrue(far[2].startswith("10.0.0."), far)
         self.assertNotIn(far[2], {"10.0.0.1", "10.0.0.5", "10.0.0.7", "10.0.0.8", "10.0.0.9"})
 
+    def test_an_upgrade_uploads_the_image_to_tftpd_in_the_devices_namespace(self):
+        root = tempfile.mkdtemp(prefix="scoutor-e2e-tftpd-")
+        self.addCleanup(shutil.rmtree, root, True)
+        served = os.path.join(root, "served")
+        os.mkdir(served)
+        os.chmod(served, 0o777)  # tftpd-hpa writes as "nobody"
+        # Devices take their image under the name "/".
+        with open(os.path.join(root, "map"), "w", encoding="utf-8") as rules:
+            rules.write("r ^/$ firmware.bin\n")
+        image = os.path.join(root, "image.bin")
+        with open(image, "wb") as out:
+            out.write(bytes(range(256)) * 40 + b"end")
+        device_namespace = os.environ["TB_HOST"].replace("-host", "-dev1")
+        tftpd = subprocess.Popen(["ip", "netns", "exec", device_namespace, "/usr/sbin/in.tftpd", "--foreground",
+                                  "--address", "10.0.0.7:69", "--create", "--secure", "--map-file",
+                                  os.path.join(root, "map"), served],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: (tftpd.terminate(), tftpd.wait(10)))
+        wait_for("tftpd-hpa on port 69", lambda: subprocess.run(
+            ["ip", "netns", "exec", device_namespace, "ss", "-Hlun", "sport = :69"],
+            capture_output=True, text=True, timeout=10).stdout.strip(), 10)
+
+        program = self.start()
+        self.scanned(program)
+        program.ask("select 00:0A:1B:2C:3D:4E")
+        program.ask("trigger DoUpgrade")
+        dialog = program.modal_when("scoutor::TUpgradeForm")
+        self.assertEqual(compact(dialog[4]), "10.0.0.7")
+        program.ask("edit 0 " + image)
+        program.ask("click Upgrade")
+        result = program.modal_when("QMessageBox", 60)
+        self.assertEqual(result[2], "Upgrade succeeded")
+        program.ask("click OK")
+        with open(os.path.join(served, "firmware.bin"), "rb") as arrived, open(image, "rb") as sent:
+            self.assertEqual(arrived.read(), sent.read())
+
     def test_a_second_copy_shows_the_engine_lock_box_and_ends_with_1(self):
         self.scanned(self.start())
         second = subprocess.Popen([SCOUTOR], env=self.display.env(), stdout=subprocess.DEVNULL,
