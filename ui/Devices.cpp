@@ -91,17 +91,17 @@ constexpr int kProgressLeft = 272;
 constexpr QSize kProgressSize{177, 8};
 constexpr int kLegendLeft = 6;
 
-// The buttons keep their size; their captions get a font small enough to be read whole.
-QFont CaptionFont(QFont font, std::initializer_list<QAction*> actions) {
-  constexpr int kCaptionRoom = kToolButtonSize.width() - 8;
+// `font`, made smaller where needed (down to 6 points) until each of `texts` fits `room` pixels:
+// the tool buttons and the legend keep their places, their texts are read whole.
+QFont FontToFit(QFont font, const QStringList& texts, int room) {
   constexpr qreal kSmallestPoints = 6;
-  const auto widest = [&font, actions] {
+  const auto widest = [&font, &texts] {
     int width = 0;
-    for (const QAction* action : actions)
-      width = std::max(width, QFontMetrics(font).horizontalAdvance(action->text()));
+    for (const QString& text : texts)
+      width = std::max(width, QFontMetrics(font).horizontalAdvance(text));
     return width;
   };
-  while (widest() > kCaptionRoom && font.pointSizeF() > kSmallestPoints)
+  while (widest() > room && font.pointSizeF() > kSmallestPoints)
     font.setPointSizeF(font.pointSizeF() - 0.5);
   return font;
 }
@@ -228,7 +228,9 @@ void TDeviceForm::CreateToolBar() {
   bar->setIconSize(kImageSize);
   const std::initializer_list<QAction*> buttons = {Scan, SetIPConfig, DoUpgrade, Webserver,
                                                    AutoSetIP};
-  const QFont captionFont = CaptionFont(bar->font(), buttons);
+  QStringList captions;
+  for (const QAction* action : buttons) captions << action->text();
+  const QFont captionFont = FontToFit(bar->font(), captions, kToolButtonSize.width() - 8);
   for (QAction* action : buttons) {
     bar->addAction(action);
     QWidget* button = bar->widgetForAction(action);
@@ -290,9 +292,12 @@ QWidget* TDeviceForm::CreateBottomStrip() {
   ProblemLabel = new QLabel(texts::kLegend, area);
   ProblemLabel->setObjectName("ProblemLabel");
   ProblemLabel->setAccessibleName(texts::kLegend);
+  // The legend ends before the progress bar, which may show at the same time.
+  const int legendTextLeft = kLegendLeft + kImageSize.width() + 4;
+  ProblemLabel->setFont(
+      FontToFit(ProblemLabel->font(), {texts::kLegend}, kProgressLeft - 4 - legendTextLeft));
   ProblemLabel->adjustSize();
-  ProblemLabel->move(kLegendLeft + kImageSize.width() + 4,
-                     (areaHeight - ProblemLabel->height()) / 2);
+  ProblemLabel->move(legendTextLeft, (areaHeight - ProblemLabel->height()) / 2);
   ProblemImage->hide();
   ProblemLabel->hide();
 
