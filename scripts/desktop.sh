@@ -8,12 +8,12 @@
 # on a private Xvfb: it saves a screenshot of the window after the first scan and ends.
 # Everything it starts or creates is removed on exit, also on failure or Ctrl+C. Needs root.
 #
-# Usage: scripts/desktop.sh [BUILD-DIR] [SCREENSHOT]   (defaults: build, docs/main-window.png)
+# Usage: scripts/desktop.sh [BUILD-DIR] [SCREENSHOT]   (defaults: build, docs/first-scan.png)
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-build}
-screenshot=${2:-$here/../docs/main-window.png}
+screenshot=${2:-$here/../docs/first-scan.png}
 scoutor=$build/ui/scoutor
 
 # shellcheck source=testbed.sh
