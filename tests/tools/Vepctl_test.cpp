@@ -162,7 +162,8 @@ class VepctlNetwork : public ::testing::Test {
   void SetUp() override {
     SCOUTOR_REQUIRE_NETNS();
     Bed = std::make_unique<TNetnsBed>();
-    const std::string lan = Bed->AddSegment("lan");
+    Lan = Bed->AddSegment("lan");
+    const std::string& lan = Lan;
     Pc = Bed->AddHost("pc");
     Bed->Attach(Pc, lan, "eth0", "10.0.0.1/24");
     Bed->Run(Pc, "ip route add default via 10.0.0.254");
@@ -212,7 +213,10 @@ class VepctlNetwork : public ::testing::Test {
     return nullptr;
   }
 
+  const std::string& LanOf() const { return Lan; }
+
   std::unique_ptr<TNetnsBed> Bed;
+  std::string Lan;
   std::string Pc;
   std::string Near;
   std::string Far;
@@ -346,6 +350,51 @@ TEST_F(VepctlNetwork, PingAndChooseIPWorkOnThePCsSubnet) {
                             {"ip", "10.0.0.2"},
                             {"mask", "255.255.255.0"},
                             {"gateway", "10.0.0.254"}}));
+}
+
+TEST_F(VepctlNetwork, DiscoverWithPingChecksTwoHundredDevicesAtOnce) {
+  StartDevices();
+  // A crowd of devices whose addresses 10.0.0.20-219 answer pings.
+  const std::string crowd = Bed->AddHost("crowd");
+  Bed->Attach(crowd, LanOf(), "eth0", "");
+  Bed->Spawn(crowd, {kVepsim, "--hold-addresses", "eth0", "--count", "200", "--ip-base",
+                     "10.0.0.20", "--mask", "255.255.255.0", "--mac-base", "02:00:00:00:10:00"});
+  WaitForListener(crowd, 17784);
+  const TRun run = Vepctl("--json discover --ping");
+  ASSERT_EQ(run.Exit, 0);
+  const std::vector<nlohmann::json> devices = JsonLines(run.Output);
+  ASSERT_EQ(devices.size(), 202U);
+  int reachable = 0;
+  for (const auto& device : devices)
+    if (device.at("reachable") == true) ++reachable;
+  EXPECT_EQ(reachable, 201);
+  EXPECT_EQ(DeviceWithID(devices, kFarID)->at("reachable"), false);
+}
+
+TEST_F(VepctlNetwork, ACheckThatCannotBeMadeIsShownAsFailedWithItsReason) {
+  StartDevices();
+  Bed->Run(Pc, "sysctl -qw net.ipv4.ping_group_range='1 0'");
+  const std::string nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+  const std::string json = Bed->Run(Pc, nobody + kVepctl + " --json discover --ping 2>/dev/null");
+  const std::vector<nlohmann::json> devices = JsonLines(json);
+  ASSERT_EQ(devices.size(), 2U) << json;
+  for (const auto& device : devices) {
+    EXPECT_TRUE(device.at("reachable").is_null());
+    EXPECT_EQ(device.at("error"), "Cannot allocate socket.");
+  }
+  const std::string text = Bed->Run(Pc, nobody + kVepctl + " discover --ping 2>/dev/null");
+  EXPECT_THAT(text, HasSubstr("10.0.0.1\tcheck failed: Cannot allocate socket.\n"));
+  const std::string ping = Bed->Run(Pc, nobody + kVepctl + " ping 10.0.0.7; echo exit=$?");
+  EXPECT_EQ(ping, "10.0.0.7 check failed: Cannot allocate socket.\nexit=1\n");
+}
+
+TEST_F(VepctlNetwork, ChooseIPPassesOverAHostThatDropsEchoRequestsButHoldsItsAddress) {
+  const std::string silent = Bed->AddHost("silent");
+  Bed->Attach(silent, LanOf(), "eth0", "10.0.0.2/24");
+  Bed->Run(silent, "sysctl -qw net.ipv4.icmp_echo_ignore_all=1");
+  const TRun run = Vepctl("--json choose-ip 10.0.0.1");
+  ASSERT_EQ(run.Exit, 0);
+  EXPECT_EQ(nlohmann::json::parse(run.Output).at("ip"), "10.0.0.3");
 }
 
 TEST_F(VepctlNetwork, ASecondCopyInTheSameNamespaceIsRefused) {

@@ -5,9 +5,9 @@
 #include <memory>
 #include <optional>
 
-#include "protocol/VEP.h"
 #include "protocol/VepWire.h"
 #include "tools/vepctl/Commands.h"
+#include "tools/vepctl/DeviceRecord.h"
 #include "tools/vepctl/DeviceScan.h"
 #include "tools/vepctl/Output.h"
 #include "tools/vepctl/Reachability.h"
@@ -30,25 +30,30 @@ struct TAutoIPResult {
   std::string Address;  // the address the device answered from at the end
   std::string Mask;
   std::string Gateway;
-  bool Reachable = false;
+  std::optional<TCheckResult> Check;  // the last ping of the device
 };
 
 void Status(const std::string& text) { std::fprintf(stderr, "vepctl: %s\n", text.c_str()); }
 
 void PrintResult(const TOutput& output, const TAutoIPResult& result) {
-  const TRecord record = {{"id", result.Device.ID},
-                          {"interface", result.Device.Interface},
-                          {"old_ip", result.Device.IPAddress},
-                          {"changed", result.Changed},
-                          {"ip", result.Address},
-                          {"mask", result.Mask},
-                          {"gateway", result.Gateway},
-                          {"reachable", result.Reachable}};
+  TRecord record = {{"id", result.Device.ID},         {"interface", result.Device.Interface},
+                    {"old_ip", result.Device.IPAddress}, {"changed", result.Changed},
+                    {"ip", result.Address},           {"mask", result.Mask},
+                    {"gateway", result.Gateway}};
   std::string text = "id=" + Printable(result.Device.ID) + " old_ip=" +
                      Printable(result.Device.IPAddress) + " ip=" + Printable(result.Address);
   if (result.Changed) text += " mask=" + result.Mask + " gateway=" + result.Gateway;
-  text += result.Reachable ? " reachable" : " not reachable";
+  if (result.Check) {
+    text += " " + AddReachability(record, *result.Check);
+  } else {
+    record["reachable"] = false;
+    text += " not reachable";
+  }
   output.Record(record, text);
+}
+
+bool Reachable(const TAutoIPResult& result) {
+  return result.Check && result.Check->Outcome == TReachability::Reachable;
 }
 
 int RunAutoIP(const TAutoIPOptions& options, const TGlobalOptions& global) {
@@ -71,27 +76,30 @@ int RunAutoIP(const TAutoIPOptions& options, const TGlobalOptions& global) {
          Printable(found->Interface));
 
   // Auto IP is for a device that does not answer a ping; one that does keeps its address.
-  if (!options.Force && PingAll(session, {found->IPAddress}).front()) {
-    result.Reachable = true;
+  result.Check = CheckAll(session, {found->IPAddress}).front();
+  if (!options.Force && Reachable(result)) {
     Status("it already answers a ping; nothing changed (--force changes it anyway)");
     PrintResult(output, result);
     return 0;
   }
 
   Status("choosing a free address in the subnet of " + Printable(found->Interface) +
-         " (one ping per candidate)");
-  char address[16] = {};
-  char mask[16] = {};
-  char gateway[16] = {};
-  if (VEPChooseIPAddress(found->Interface.c_str(), address, mask, gateway) == 0) {
+         " (one ping per candidate, several at a time)");
+  const TAddressChoice choice = ChooseFreeAddress(session, found->Interface);
+  if (!choice.Error.empty()) {
+    Status("choosing an address failed: " + OneLine(choice.Error));
+    return 1;
+  }
+  if (!choice.Found) {
     Status("no free address found in the subnet of interface " + Printable(found->Interface));
     return 1;
   }
+  const std::string& address = choice.Address;
   result.Changed = true;
-  result.Mask = mask;
-  result.Gateway = gateway;
-  Status(std::string("setting ") + address + " mask " + mask + " gateway " + gateway);
-  session.Vep().SetIP(id, address, mask, gateway, false);
+  result.Mask = choice.Mask;
+  result.Gateway = choice.Gateway;
+  Status("setting " + address + " mask " + choice.Mask + " gateway " + choice.Gateway);
+  session.Vep().SetIP(id, address, choice.Mask, choice.Gateway, false);
 
   // Replies to the first scan's later broadcasts may still be queued, so the rescan takes the
   // reply from the new address, or else the device's last reply.
@@ -108,9 +116,9 @@ int RunAutoIP(const TAutoIPOptions& options, const TGlobalOptions& global) {
     return 1;
   }
   result.Address = latest->IPAddress;
-  result.Reachable = PingAll(session, {result.Address}).front();
+  result.Check = CheckAll(session, {result.Address}).front();
   PrintResult(output, result);
-  return result.Reachable ? 0 : 1;
+  return Reachable(result) ? 0 : 1;
 }
 
 }  // namespace
@@ -121,10 +129,10 @@ void AddAutoIPCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode
       "auto-ip", "Give an unreachable device a free address in the local subnet");
   command->footer(
       "Finds the device by a scan; if it does not answer a ping, chooses a free\n"
-      "address (one that answers no ping) in the subnet of the local interface that\n"
-      "heard it, sends it as the device's static configuration with that\n"
-      "interface's mask and gateway, scans again and checks that the device answers\n"
-      "a ping now. Exit 0 only if it does.");
+      "address (one that answers no ping and that no host holds) in the subnet of\n"
+      "the local interface that heard it, sends it as the device's static\n"
+      "configuration with that interface's mask and gateway, scans again and checks\n"
+      "that the device answers a ping now. Exit 0 only if it does.");
   command->add_option("ID", options->ID, "The device's ID, e.g. 00:0A:1B:2C:3D:4E")
       ->required()
       ->check(DeviceIDText());

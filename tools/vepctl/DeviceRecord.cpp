@@ -2,19 +2,33 @@
 
 namespace scoutor::vepctl {
 
-void PrintDevice(const TOutput& output, const TDeviceInfo& device, std::optional<bool> reachable) {
+std::string AddReachability(TRecord& record, const TCheckResult& check) {
+  switch (check.Outcome) {
+    case TReachability::Reachable:
+      record["reachable"] = true;
+      return "reachable";
+    case TReachability::NotReachable:
+      record["reachable"] = false;
+      return "not reachable";
+    case TReachability::Failed:
+      break;
+  }
+  record["reachable"] = nullptr;
+  record["error"] = check.Error;
+  return "check failed: " + OneLine(check.Error);
+}
+
+void PrintDevice(const TOutput& output, const TDeviceInfo& device,
+                 const std::optional<TCheckResult>& check) {
   TRecord record = {{"name", device.Name},
-                           {"type", device.Type},
-                           {"ip", device.IPAddress},
-                           {"id", device.ID},
-                           {"interface", device.Interface}};
+                    {"type", device.Type},
+                    {"ip", device.IPAddress},
+                    {"id", device.ID},
+                    {"interface", device.Interface}};
   std::string text = Printable(device.Name) + '\t' + Printable(device.Type) + '\t' +
                      Printable(device.IPAddress) + '\t' + Printable(device.ID) + '\t' +
                      Printable(device.Interface);
-  if (reachable) {
-    record["reachable"] = *reachable;
-    text += *reachable ? "\treachable" : "\tnot reachable";
-  }
+  if (check) text += '\t' + AddReachability(record, *check);
   output.Record(record, text);
 }
 

@@ -28,9 +28,9 @@ int RunDiscover(const TDiscoverOptions& options, const TGlobalOptions& global) {
   if (options.Ping) {
     std::vector<std::string> addresses;
     for (const TDeviceInfo& device : scan.Devices()) addresses.push_back(device.IPAddress);
-    const std::vector<bool> reachable = PingAll(session, addresses);
-    for (std::size_t i = 0; i < reachable.size(); ++i)
-      PrintDevice(output, scan.Devices()[i], reachable[i]);
+    const std::vector<TCheckResult> checks = CheckAll(session, addresses);
+    for (std::size_t i = 0; i < checks.size(); ++i)
+      PrintDevice(output, scan.Devices()[i], checks[i]);
   }
   return scan.Devices().empty() ? 1 : 0;
 }
@@ -45,9 +45,10 @@ void AddDiscoverCommand(CLI::App& app, const TGlobalOptions& global, int& exitCo
       "Sends five discovery broadcasts 500 ms apart and lists each device that\n"
       "answers, once, as soon as its first reply comes: name, type, IP address, ID\n"
       "and the local interface that heard it (tab-separated). With --ping the list\n"
-      "follows the reachability checks. Exit 1 when no device answers.");
+      "follows the reachability checks; a check that could not be made is shown as\n"
+      "failed, with the reason. Exit 1 when no device answers.");
   command->add_flag("--ping", options->Ping,
-                    "Also check whether each device answers a ping (up to 5 s, side by side)");
+                    "Also check whether each device answers a ping (all at once, up to 5 s each)");
   command->add_option("--wait", options->WaitMs, "Listen this long from the scan's start")
       ->option_text("MS (default 3000)")
       ->check(CLI::Range(0, 600000));

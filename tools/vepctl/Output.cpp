@@ -22,4 +22,13 @@ std::string Printable(const std::string& text) {
   return shown;
 }
 
+std::string OneLine(const std::string& text) {
+  std::string line;
+  for (char c : text) {
+    if (c == '\r') continue;
+    line += c == '\n' ? ' ' : c;
+  }
+  return Printable(line);
+}
+
 }  // namespace scoutor::vepctl

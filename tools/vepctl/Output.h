@@ -25,5 +25,8 @@ class TOutput {
 
 // `text` with every control character (and DEL) replaced by '?', safe to show on a terminal.
 std::string Printable(const std::string& text);
+// An error text on one line: its line breaks ("\r\n" in socket errors) become spaces, then as
+// Printable.
+std::string OneLine(const std::string& text);
 
 }  // namespace scoutor::vepctl

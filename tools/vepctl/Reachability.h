@@ -1,19 +1,20 @@
 #pragma once
-// Reachability of several devices at once: each address gets one ICMP echo (up to 5 s) on a
-// worker thread of its own, so a list of unreachable devices costs one time-out, not one per
-// device. Every check uses its own echo client, and the client only counts the answer to its
-// own request from its own host, so the checks cannot mistake each other's answers. The
-// calling thread (the engine's main thread) keeps handling engine events meanwhile and
-// reports the checks' errors to the log.
+// Reachability checks and the address choice for vepctl, on the engine's main loop: one
+// reachability service checks every address at once over one ICMP socket (no thread, no
+// socket per device) while the engine keeps handling its events. Main thread only.
 #include <string>
 #include <vector>
 
+#include "hostnet/AddressChooser.h"
+#include "hostnet/ReachabilityService.h"
 #include "tools/vepctl/Session.h"
 
 namespace scoutor::vepctl {
 
-// One entry per address, in order: true when the address answered. A check that fails with
-// an error counts as not answered.
-std::vector<bool> PingAll(TSession& session, const std::vector<std::string>& addresses);
+// One result per address, in order. Failed checks are also reported to the log.
+std::vector<TCheckResult> CheckAll(TSession& session, const std::vector<std::string>& addresses);
+
+// Auto IP's choice of a free address in the subnet of `localAddress`, run to its end.
+TAddressChoice ChooseFreeAddress(TSession& session, const std::string& localAddress);
 
 }  // namespace scoutor::vepctl

@@ -4,7 +4,9 @@
 
 #include "protocol/VEP.h"
 #include "tools/vepctl/Commands.h"
+#include "tools/vepctl/DeviceRecord.h"
 #include "tools/vepctl/Output.h"
+#include "tools/vepctl/Reachability.h"
 #include "tools/vepctl/Session.h"
 
 namespace scoutor::vepctl {
@@ -14,25 +16,31 @@ namespace {
 int RunPing(const std::string& address, const TGlobalOptions& global) {
   const TOutput output(global.Json);
   TSession session(global.Debug);
-  const bool reachable = VEPPingDevice(address.c_str()) != 0;
-  output.Record({{"address", address}, {"reachable", reachable}},
-                address + (reachable ? " reachable" : " not reachable"));
-  return reachable ? 0 : 1;
+  const TCheckResult check = CheckAll(session, {address}).front();
+  TRecord record = {{"address", address}};
+  const std::string outcome = AddReachability(record, check);
+  output.Record(record, address + " " + outcome);
+  return check.Outcome == TReachability::Reachable ? 0 : 1;
 }
 
 int RunChooseIP(const std::string& local, const TGlobalOptions& global) {
   const TOutput output(global.Json);
   TSession session(global.Debug);
-  char address[16] = {};
-  char mask[16] = {};
-  char gateway[16] = {};
-  if (VEPChooseIPAddress(local.c_str(), address, mask, gateway) == 0) {
+  const TAddressChoice choice = ChooseFreeAddress(session, local);
+  if (!choice.Error.empty()) {
+    std::fprintf(stderr, "vepctl: choosing an address failed: %s\n", OneLine(choice.Error).c_str());
+    return 1;
+  }
+  if (!choice.Found) {
     std::fprintf(stderr, "vepctl: no free address found in the subnet of interface %s\n",
                  local.c_str());
     return 1;
   }
-  output.Record({{"interface", local}, {"ip", address}, {"mask", mask}, {"gateway", gateway}},
-                std::string("ip=") + address + " mask=" + mask + " gateway=" + gateway);
+  output.Record({{"interface", local},
+                 {"ip", choice.Address},
+                 {"mask", choice.Mask},
+                 {"gateway", choice.Gateway}},
+                "ip=" + choice.Address + " mask=" + choice.Mask + " gateway=" + choice.Gateway);
   return 0;
 }
 
@@ -55,7 +63,8 @@ void AddPingCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) 
   CLI::App* command = app.add_subcommand(
       "ping", "Check whether an address answers a ping");
   command->footer(
-      "Sends one ICMP echo request and waits up to 5 s. Exit 0 when it is answered.");
+      "Sends one ICMP echo request and waits up to 5 s. Exit 0 when it is answered;\n"
+      "a check that could not be made is shown as failed, with the reason.");
   command->add_option("ADDRESS", *address, "Dotted IPv4 address")
       ->required()
       ->check(CLI::ValidIPV4);
@@ -67,9 +76,10 @@ void AddChooseIPCommand(CLI::App& app, const TGlobalOptions& global, int& exitCo
   CLI::App* command = app.add_subcommand(
       "choose-ip", "Find a free address in the subnet of a local interface");
   command->footer(
-      "Tries the addresses after the interface's own, one ping each, and prints the\n"
-      "first that does not answer with the interface's mask and gateway. Exit 1\n"
-      "when none is found.");
+      "Tries the addresses after the interface's own, one ping each, several at a\n"
+      "time, and prints the first that does not answer and that no host holds (its\n"
+      "link-layer address unknown to the kernel), with the interface's mask and\n"
+      "gateway. Exit 1 when none is found.");
   command->add_option("LOCAL-ADDRESS", *local, "Dotted address of a local interface")
       ->required()
       ->check(CLI::ValidIPV4);

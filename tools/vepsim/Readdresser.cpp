@@ -111,6 +111,47 @@ TReaddresser::TReaddresser(const std::string& interfaceName)
                  interfaceName.c_str());
 }
 
+int TReaddresser::RemoveAddress(const TIPv4& address) const {
+  TNetlinkRequest request{};
+  request.Header.nlmsg_len = NLMSG_LENGTH(sizeof(ifaddrmsg));
+  request.Header.nlmsg_type = RTM_DELADDR;
+  request.Address.ifa_family = AF_INET;
+  request.Address.ifa_index = static_cast<unsigned>(Index);
+  const std::uint32_t local = AsWord(address);
+  AddAttribute(request, IFA_LOCAL, &local, 4);
+  return Transact(request);
+}
+
+int TReaddresser::AddAddress(const TIPv4& address, int prefix, const TIPv4& mask) const {
+  TNetlinkRequest request{};
+  request.Header.nlmsg_len = NLMSG_LENGTH(sizeof(ifaddrmsg));
+  request.Header.nlmsg_type = RTM_NEWADDR;
+  request.Header.nlmsg_flags = NLM_F_CREATE | NLM_F_REPLACE;
+  request.Address.ifa_family = AF_INET;
+  request.Address.ifa_prefixlen = static_cast<unsigned char>(prefix);
+  request.Address.ifa_scope = RT_SCOPE_UNIVERSE;
+  request.Address.ifa_index = static_cast<unsigned>(Index);
+  const std::uint32_t local = AsWord(address);
+  AddAttribute(request, IFA_LOCAL, &local, 4);
+  AddAttribute(request, IFA_ADDRESS, &local, 4);
+  if (prefix < 31) {
+    const std::uint32_t broadcast = local | ~AsWord(mask);
+    AddAttribute(request, IFA_BROADCAST, &broadcast, 4);
+  }
+  return Transact(request);
+}
+
+std::string TReaddresser::Hold(const TIPv4& address, const TIPv4& mask) const {
+  const int prefix = PrefixLength(mask);
+  if (!IsUsableUnicast(address) || prefix < 1 || prefix > 32)
+    return "refused to give " + Name + " the address " + FormatIPv4(address) + " mask " +
+           FormatIPv4(mask);
+  const int error = AddAddress(address, prefix, mask);
+  return error == 0 ? "" : ErrorText("adding " + FormatIPv4(address), error);
+}
+
+void TReaddresser::Release(const TIPv4& address) const { RemoveAddress(address); }
+
 std::string TReaddresser::Apply(const TIPv4& oldAddress, const TIPv4& newAddress, const TIPv4& mask,
                                 const TIPv4& gateway) const {
   const int prefix = PrefixLength(mask);
@@ -119,37 +160,12 @@ std::string TReaddresser::Apply(const TIPv4& oldAddress, const TIPv4& newAddress
            FormatIPv4(mask);
 
   if (!IsZero(oldAddress)) {
-    TNetlinkRequest request{};
-    request.Header.nlmsg_len = NLMSG_LENGTH(sizeof(ifaddrmsg));
-    request.Header.nlmsg_type = RTM_DELADDR;
-    request.Address.ifa_family = AF_INET;
-    request.Address.ifa_index = static_cast<unsigned>(Index);
-    const std::uint32_t local = AsWord(oldAddress);
-    AddAttribute(request, IFA_LOCAL, &local, 4);
-    const int error = Transact(request);
+    const int error = RemoveAddress(oldAddress);
     // The old address may not have been on the interface: nothing to remove then.
     if (error != 0 && error != EADDRNOTAVAIL) return ErrorText("removing the old address", error);
   }
-
-  {
-    TNetlinkRequest request{};
-    request.Header.nlmsg_len = NLMSG_LENGTH(sizeof(ifaddrmsg));
-    request.Header.nlmsg_type = RTM_NEWADDR;
-    request.Header.nlmsg_flags = NLM_F_CREATE | NLM_F_REPLACE;
-    request.Address.ifa_family = AF_INET;
-    request.Address.ifa_prefixlen = static_cast<unsigned char>(prefix);
-    request.Address.ifa_scope = RT_SCOPE_UNIVERSE;
-    request.Address.ifa_index = static_cast<unsigned>(Index);
-    const std::uint32_t local = AsWord(newAddress);
-    AddAttribute(request, IFA_LOCAL, &local, 4);
-    AddAttribute(request, IFA_ADDRESS, &local, 4);
-    if (prefix < 31) {
-      const std::uint32_t broadcast = local | ~AsWord(mask);
-      AddAttribute(request, IFA_BROADCAST, &broadcast, 4);
-    }
-    const int error = Transact(request);
-    if (error != 0) return ErrorText("adding the new address", error);
-  }
+  if (const int error = AddAddress(newAddress, prefix, mask); error != 0)
+    return ErrorText("adding the new address", error);
 
   if (!IsZero(gateway)) {
     TNetlinkRequest request{};

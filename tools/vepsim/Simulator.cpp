@@ -67,6 +67,15 @@ TSimulator::TSimulator(std::vector<TSimDevice> devices, TSimOptions options)
   for (std::size_t i = 0; i < Devices.size(); ++i) ByMac[Devices[i].Mac] = i;
   if (!Options.ReaddressInterface.empty())
     Readdresser = std::make_unique<TReaddresser>(Options.ReaddressInterface);
+  if (!Options.HoldInterface.empty()) {
+    Holder = std::make_unique<TReaddresser>(Options.HoldInterface);
+    for (const TSimDevice& device : Devices)
+      if (const std::string problem = Holder->Hold(device.IPAddress, device.SubnetMask);
+          !problem.empty())
+        throw std::runtime_error("holding the address of " + device.Name + ": " + problem);
+      else
+        Held.push_back(device.IPAddress);
+  }
 
   Socket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (Socket < 0) throw SystemError("socket");
@@ -98,6 +107,7 @@ TSimulator::TSimulator(std::vector<TSimDevice> devices, TSimOptions options)
 }
 
 TSimulator::~TSimulator() {
+  for (const TIPv4& address : Held) Holder->Release(address);
   if (Signals >= 0) close(Signals);
   if (Socket >= 0) close(Socket);
 }

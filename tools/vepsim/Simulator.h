@@ -25,6 +25,7 @@ namespace scoutor {
 struct TSimOptions {
   std::string InterfaceName;       // receive only on this interface; empty: on all
   std::string ReaddressInterface;  // re-address this interface on set-IP; empty: don't
+  std::string HoldInterface;       // put every device's address on it while running; empty: don't
   bool Unicast = false;            // reply to the request's source, not 255.255.255.255
   double DelayMs = 0;
   double JitterMs = 0;  // plus 0..JitterMs, uniform, per reply
@@ -83,6 +84,8 @@ class TSimulator {
   TSimOptions Options;
   std::map<TMacAddress, std::size_t> ByMac;
   std::unique_ptr<TReaddresser> Readdresser;
+  std::unique_ptr<TReaddresser> Holder;  // the interface that holds the devices' addresses
+  std::vector<TIPv4> Held;               // what it was given at the start
   int Socket = -1;
   int Signals = -1;
   std::multimap<TClock::time_point, TJob> Queue;

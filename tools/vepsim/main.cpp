@@ -70,6 +70,12 @@ int main(int argc, char** argv) {
                    "On a static set-IP, really move the device's address on\n"
                    "this interface and make a non-zero gateway the default route")
       ->type_name("IFNAME");
+  network
+      ->add_option("--hold-addresses", options.HoldInterface,
+                   "Put every device's address on this interface while\n"
+                   "running, so it answers pings and ARP (and replies\n"
+                   "come from it); they are removed at the end")
+      ->type_name("IFNAME");
   network->add_flag("--unicast", options.Unicast,
                     "Reply to the request's source, not to 255.255.255.255");
 
