@@ -11,9 +11,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <exception>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -65,8 +65,8 @@ double UploadOnLoop(const std::string& path, const std::string& remoteName,
   ticker.OnTimer = [&] {
     const auto now = TSteady::now();
     if (lastTick)
-      longestGapMs = std::max(
-          longestGapMs, std::chrono::duration<double, std::milli>(now - *lastTick).count());
+      longestGapMs = std::max(longestGapMs,
+                              std::chrono::duration<double, std::milli>(now - *lastTick).count());
     lastTick = now;
   };
   ticker.SetEnabled(true);
@@ -160,8 +160,8 @@ int main(int argc, char** argv) {
   std::vector<double> tickGapsMs;  // per async upload: the longest gap between two ticks
   tools.push_back({"scoutor StartUpload",
                    [&](const std::string& path, const std::string& name) {
-                     return bed.InNamespace(
-                         clientNs, [&] { return UploadOnLoop(path, name, tickGapsMs); });
+                     return bed.InNamespace(clientNs,
+                                            [&] { return UploadOnLoop(path, name, tickGapsMs); });
                    },
                    {},
                    0});
@@ -251,10 +251,10 @@ int main(int argc, char** argv) {
                   tools[ours].Name.c_str(), fastestPeer / median);
   }
   if (!tickGapsMs.empty())
-    std::printf("longest gap between two %d ms loop ticks during an async upload: %.1f ms "
-                "(median of rounds %.1f ms; target under 50 ms)\n",
-                kTickMs, *std::max_element(tickGapsMs.begin(), tickGapsMs.end()),
-                Median(tickGapsMs));
+    std::printf(
+        "longest gap between two %d ms loop ticks during an async upload: %.1f ms "
+        "(median of rounds %.1f ms; target under 50 ms)\n",
+        kTickMs, *std::max_element(tickGapsMs.begin(), tickGapsMs.end()), Median(tickGapsMs));
   std::filesystem::remove_all(root);
   return 0;
 }

@@ -76,6 +76,8 @@ bool TVEP::StartUpgrade(const std::string& fileName, const std::string& deviceAd
   return true;
 }
 
-bool TVEP::Upgrading() const { return Upload->Uploading(); }
+bool TVEP::Upgrading() const {
+  return Upload->Uploading();
+}
 
 }  // namespace scoutor

@@ -220,8 +220,8 @@ struct TTftpClient::TTransfer {
   std::string ServerHost;  // Host and Port as they were at the start
   int ServerPort = 0;
   std::string RemoteName;
-  std::vector<char> ReadAhead;  // the buffer of File
-  std::ifstream File;           // when the client opened the file itself
+  std::vector<char> ReadAhead;   // the buffer of File
+  std::ifstream File;            // when the client opened the file itself
   std::exception_ptr OpenError;  // the file could not be opened: reported without any work
   std::istream* Source = nullptr;
   bool WorkBegun = false;
@@ -230,11 +230,11 @@ struct TTftpClient::TTransfer {
   TBytes Packet;      // the packet sent last, sent again on demand
   TBytes NextPacket;  // the next data packet, made while the last one is on its way
   bool NextReady = false;
-  std::uint16_t Block = 0;       // block number of the packet sent last; 0 for the request
-  int ResendsLeft = 0;           // resends still allowed after silence, for the packet sent last
-  int ExtraCopies = 0;           // how often the packet sent last has been sent again
-  int EchoesExpected = 0;        // replies still to come to the extra copies of the packet before
-  sockaddr_in Peer{};            // the transfer peer, fixed by the first reply
+  std::uint16_t Block = 0;  // block number of the packet sent last; 0 for the request
+  int ResendsLeft = 0;      // resends still allowed after silence, for the packet sent last
+  int ExtraCopies = 0;      // how often the packet sent last has been sent again
+  int EchoesExpected = 0;   // replies still to come to the extra copies of the packet before
+  sockaddr_in Peer{};       // the transfer peer, fixed by the first reply
   TBytes ReplyBuffer;
   std::size_t ReplySize = 0;
   sockaddr_in ReplySource{};
@@ -250,13 +250,14 @@ TTftpClient::TTftpClient() {
   ReceiveTimeout = 4000;
 }
 
-TTftpClient::~TTftpClient() { Transfer.reset(); }
+TTftpClient::~TTftpClient() {
+  Transfer.reset();
+}
 
 void TTftpClient::Upload(const std::string& path, const std::string& remoteName) {
   THeadlessLoop privateLoop;  // serves this upload's socket and timer, nothing else
-  RunToEnd(privateLoop, [&](TUploadDone done) {
-    StartUpload(privateLoop, path, remoteName, std::move(done));
-  });
+  RunToEnd(privateLoop,
+           [&](TUploadDone done) { StartUpload(privateLoop, path, remoteName, std::move(done)); });
 }
 
 void TTftpClient::UploadStream(std::istream& stream, const std::string& remoteName) {

@@ -59,7 +59,8 @@ class TTftpClient : public TUdpBase {
   // Start an upload driven by `loop` (its thread is the caller's) and return at once; the work
   // events and then `done` come later on the loop, never inside the call, also when the file
   // cannot be opened (then `done` gets EFOpenError and no work event fires). The stream must
-  // outlive the upload. Starting while an upload runs raises std::logic_error.
+  // outlive the upload. Host and Port are read at the call. Starting while an upload runs
+  // (the synchronous forms too) raises std::logic_error.
   void StartUpload(TEventLoop& loop, const std::string& path, const std::string& remoteName,
                    TUploadDone done);
   void StartUploadStream(TEventLoop& loop, std::istream& stream, const std::string& remoteName,

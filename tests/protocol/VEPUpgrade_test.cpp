@@ -64,15 +64,16 @@ TEST_F(VEPUpgradeTest, ASuccessfulTransferReportsStartProgressPerBlockEndAndResu
   StartUpgrade(Image);
   const auto request = Server.ExpectRequest();
   // A write request for "/" in octet mode, asking for 1500-byte blocks.
-  const std::string text = std::string("/") + '\0' + "octet" + '\0' + "blksize" + '\0' + "1500" + '\0';
+  const std::string text =
+      std::string("/") + '\0' + "octet" + '\0' + "blksize" + '\0' + "1500" + '\0';
   TScriptedTftpServer::TBytes expected = {0x00, 0x02};
   for (char c : text) expected.push_back(static_cast<std::uint8_t>(c));
   EXPECT_EQ(request.Bytes, expected);
   Server.Reply(TScriptedTftpServer::Ack(0));
   EXPECT_EQ(Server.AcknowledgeAll(512).size(), 1000u);
   EXPECT_EQ(Finish(), 0);
-  EXPECT_EQ(Seen, (std::vector<std::string>{"started 1000", "progress 512", "progress 1000",
-                                            "ended 0"}));
+  EXPECT_EQ(Seen,
+            (std::vector<std::string>{"started 1000", "progress 512", "progress 1000", "ended 0"}));
 }
 
 TEST_F(VEPUpgradeTest, AccessViolationGivesResultOneAfterTheEndOfTheTransfer) {
@@ -99,8 +100,9 @@ TEST_F(VEPUpgradeTest, FileNotFoundGivesTwoAndAnyOtherTftpErrorGivesThree) {
 
 TEST_F(VEPUpgradeTest, AMissingFileGivesThreeWithoutAnyProgressEvent) {
   EXPECT_EQ(Engine.UpgradeDevice("/nonexistent/image.bin", "127.0.0.1"), 3);
-  EXPECT_EQ(Seen, (std::vector<std::string>{
-                      "message Upgrade failed with reason: Cannot open file /nonexistent/image.bin"}));
+  EXPECT_EQ(Seen,
+            (std::vector<std::string>{
+                "message Upgrade failed with reason: Cannot open file /nonexistent/image.bin"}));
 }
 
 TEST_F(VEPUpgradeTest, WithoutACallbackTheTransferAndItsResultAreTheSame) {
@@ -117,7 +119,8 @@ TEST_F(VEPUpgradeTest, AnUpgradeWhileAnotherRunsOnTheLoopFailsWithThreeAndLeaves
   THeadlessLoop loop;
   TMainLoopScope scope(loop);
   int started = -1;
-  ASSERT_TRUE(Engine.StartUpgrade(Image, "127.0.0.1", [&](std::int32_t result) { started = result; }));
+  ASSERT_TRUE(
+      Engine.StartUpgrade(Image, "127.0.0.1", [&](std::int32_t result) { started = result; }));
   EXPECT_EQ(Engine.UpgradeDevice(Image, "127.0.0.2"), 3);
   EXPECT_EQ(Seen, (std::vector<std::string>{
                       "message Upgrade failed with reason: An upload is already running"}));
@@ -204,9 +207,9 @@ TEST_F(VEPStartUpgradeTest, ADeviceThatNeverAnswersGivesThreeWithTimeoutAfterFou
   Loop.Advance(Clock, 3999);
   EXPECT_TRUE(Engine.Upgrading());
   Loop.Advance(Clock, 1);
-  EXPECT_EQ(Seen, (std::vector<std::string>{"started 1000", "ended 0",
-                                            "message Upgrade failed with reason: Timeout",
-                                            "done 3"}));
+  EXPECT_EQ(Seen,
+            (std::vector<std::string>{"started 1000", "ended 0",
+                                      "message Upgrade failed with reason: Timeout", "done 3"}));
 }
 
 TEST_F(VEPStartUpgradeTest, AMissingFileGivesThreeLaterWithoutAnyProgressEvent) {

@@ -507,6 +507,31 @@ TEST_F(TftpClientTest, FirstReplyFromTheRequestPortFixesThatPortAsPeer) {
   upload.get();
 }
 
+// --- the blocking forms and the main loop ---
+
+TEST_F(TftpClientTest, ABlockingUploadRunsNothingOfTheMainLoopMeanwhile) {
+  THeadlessLoop mainLoop;
+  TMainLoopScope scope(mainLoop);
+  std::vector<std::string> mainLoopWork;
+  mainLoop.Post([&] { mainLoopWork.push_back("posted step"); });
+  mainLoop.StartSingleShot(0, [&] { mainLoopWork.push_back("timer"); });
+  Client.OnWork = [&](TTransportComponent&, TWorkMode, std::int64_t) {
+    EXPECT_TRUE(mainLoopWork.empty());
+  };
+  // The server is played on another thread, the upload blocks the main loop's thread.
+  auto server = std::async(std::launch::async, [this] {
+    Server.ExpectRequest();
+    Server.Reply(Tftp::Ack(0));
+    return Server.AcknowledgeAll(512);
+  });
+  Source.str(std::string(1000, 'x'));
+  Client.UploadStream(Source, "/");
+  EXPECT_EQ(server.get().size(), 1000u);
+  EXPECT_TRUE(mainLoopWork.empty());
+  mainLoop.Pump();
+  EXPECT_EQ(mainLoopWork, (std::vector<std::string>{"posted step", "timer"}));
+}
+
 // --- files ---
 
 class TftpFileTest : public TftpClientTest {
@@ -615,6 +640,14 @@ class TftpLoopTest : public TftpClientTest {
     }
   }
 
+  // A client of its own, for the tests that destroy it.
+  std::unique_ptr<TTftpClient> ClientOfTheServer() const {
+    auto client = std::make_unique<TTftpClient>();
+    client->Host = Server.Address();
+    client->Port = Server.RequestPort();
+    return client;
+  }
+
   TManualClock Clock;
   THeadlessLoop Loop{Clock};
   std::exception_ptr Outcome;
@@ -670,8 +703,8 @@ TEST_F(TftpLoopTest, SilenceAfterTheLastBlockCountsAsSuccess) {
   EXPECT_EQ(End(), "<running>");
   Loop.Advance(Clock, 1);
   EXPECT_EQ(End(), "<no error>");
-  EXPECT_EQ(Events, (std::vector<std::string>{"write begin 100", "write work 100", "write end",
-                                              "done"}));
+  EXPECT_EQ(Events,
+            (std::vector<std::string>{"write begin 100", "write work 100", "write end", "done"}));
   EXPECT_FALSE(Client.Active());
 }
 
@@ -791,9 +824,9 @@ TEST_F(TftpLoopTest, TheEndReportMayStartTheNextUpload) {
   Server.Reply(Tftp::Ack(1));
   Deliver();
   EXPECT_EQ(End(), "<no error>");
-  EXPECT_EQ(Events, (std::vector<std::string>{"write begin 5", "write work 5", "write end",
-                                              "first done", "write begin 10", "write work 10",
-                                              "write end", "done"}));
+  EXPECT_EQ(Events,
+            (std::vector<std::string>{"write begin 5", "write work 5", "write end", "first done",
+                                      "write begin 10", "write work 10", "write end", "done"}));
 }
 
 TEST_F(TftpLoopTest, TheLoopKeepsServingOtherTimersWhileTheUploadWaits) {
@@ -813,9 +846,7 @@ TEST_F(TftpLoopTest, TheLoopKeepsServingOtherTimersWhileTheUploadWaits) {
 }
 
 TEST_F(TftpLoopTest, AClientDestroyedMidUploadLeavesNothingOnTheLoop) {
-  auto client = std::make_unique<TTftpClient>();
-  client->Host = Server.Address();
-  client->Port = Server.RequestPort();
+  auto client = ClientOfTheServer();
   std::istringstream source(std::string(100, 'x'));
   bool ended = false;
   client->StartUploadStream(Loop, source, "/", [&](std::exception_ptr) { ended = true; });
@@ -829,9 +860,7 @@ TEST_F(TftpLoopTest, AClientDestroyedMidUploadLeavesNothingOnTheLoop) {
 }
 
 TEST_F(TftpLoopTest, AClientDestroyedBeforeItsFirstStepSendsNothing) {
-  auto client = std::make_unique<TTftpClient>();
-  client->Host = Server.Address();
-  client->Port = Server.RequestPort();
+  auto client = ClientOfTheServer();
   std::istringstream source("x");
   client->StartUploadStream(Loop, source, "/", [](std::exception_ptr) {});
   client.reset();
