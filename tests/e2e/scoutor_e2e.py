@@ -90,7 +90,7 @@ class Scoutor:
             raise AssertionError(f"{command}: {answer}")
         return answer[3:]
 
-    def rows_when(self, what, condition, seconds=20):
+    def rows_when(self, what, condition, seconds=60):
         return wait_for(what, lambda: (lambda rows: rows if condition(rows) else None)(self.ask("rows")), seconds)
 
     def modal(self):
@@ -132,7 +132,9 @@ class DesktopProgram(unittest.TestCase):
         return program
 
     def scanned(self, program, count=3):
-        return program.rows_when(f"{count} rows", lambda rows: len(rows) == count)
+        # The kernel's neighbour table is shared by every namespace: while other programs fill
+        # it, the checks wait for room, so a check may take longer than its 5 s.
+        return program.rows_when(f"{count} rows", lambda rows: len(rows) == count, 60)
 
     def test_a_scan_lists_the_devices_sorted_with_the_sign_only_on_the_one_without_ping(self):
         rows = self.scanned(self.start())
