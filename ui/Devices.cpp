@@ -128,6 +128,7 @@ TDeviceForm::TDeviceForm(TDeviceFormSeams seams, TEventLoop& loop, TVEPFunctions
   RegisterIcons();
   setWindowTitle(ApplicationTitle());
   setWindowIcon(QIcon(":/icons/scoutor.svg"));
+  Collator.setCaseSensitivity(Qt::CaseSensitive);
   ScanTimer.SetInterval(kScanTickMs);
   ScanTimer.OnTimer = [this] { ScanTimerTimer(); };
 
@@ -343,6 +344,7 @@ void TDeviceForm::ScanExecute() {
   // Results still to come from the last scan belong to a list that is gone.
   CancelPendingChecks();
   DeviceList->clear();
+  ListedIDs.clear();
   Interface->OnDeviceFound.Set(
       this, [this](TVEPInterface&, const TDeviceInfo& info) { DeviceFound(info); });
   Progress->setValue(0);
@@ -364,7 +366,7 @@ void TDeviceForm::ScanTimerTimer() {
 
 void TDeviceForm::DeviceFound(const TDeviceInfo& info) {
   // The first reply fixes the device's row, also while its check is still running.
-  if (PendingChecks.contains(info.ID) || HasRow(info.ID)) return;
+  if (PendingChecks.contains(info.ID) || ListedIDs.contains(info.ID)) return;
   TDeviceInfo device = info;
   PendingChecks[info.ID] = Seams.CheckReachable(info.IPAddress, [this, device](
                                                                     const TCheckResult& result) {
@@ -375,22 +377,17 @@ void TDeviceForm::DeviceFound(const TDeviceInfo& info) {
   });
 }
 
-bool TDeviceForm::HasRow(const std::string& id) const {
-  const QString key = QString::fromStdString(id);
-  for (int row = 0; row < DeviceList->topLevelItemCount(); ++row)
-    if (DeviceList->topLevelItem(row)->text(kID) == key) return true;
-  return false;
-}
-
 int TDeviceForm::SortedPosition(const QString& name) const {
-  QCollator collator;
-  collator.setCaseSensitivity(Qt::CaseSensitive);
   // After the rows of the same name, so that they stay in the order they came.
-  int position = DeviceList->topLevelItemCount();
-  while (position > 0 &&
-         collator.compare(name, DeviceList->topLevelItem(position - 1)->text(kName)) < 0)
-    --position;
-  return position;
+  int low = 0, high = DeviceList->topLevelItemCount();
+  while (low < high) {
+    const int middle = low + (high - low) / 2;
+    if (Collator.compare(name, DeviceList->topLevelItem(middle)->text(kName)) < 0)
+      high = middle;
+    else
+      low = middle + 1;
+  }
+  return low;
 }
 
 void TDeviceForm::AddRow(const TDeviceInfo& info, bool reachable) {
@@ -410,6 +407,7 @@ void TDeviceForm::AddRow(const TDeviceInfo& info, bool reachable) {
     ProblemLabel->show();
   }
   DeviceList->insertTopLevelItem(SortedPosition(row->text(kName)), row);
+  ListedIDs.insert(info.ID);
 
   if (info.ID == LastSelectedID || SelectedRow() == nullptr) DeviceList->setCurrentItem(row);
   ActionList1Update();

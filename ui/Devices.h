@@ -7,11 +7,13 @@
 // Nothing here blocks the window: every new device's ping runs on the core's reachability
 // service and its row is added, with its final icon, when the check ends; Auto IP's address
 // choice runs the same way. Main thread only.
+#include <QCollator>
 #include <QMainWindow>
 
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_set>
 
 #include "appmodel/VEPInterface.h"
 #include "runtime/Timer.h"
@@ -59,7 +61,6 @@ class TDeviceForm : public QMainWindow {
   void CancelPendingChecks();
   void ActionList1Update();
   QTreeWidgetItem* SelectedRow() const;
-  bool HasRow(const std::string& id) const;
 
   void SetIPConfigExecute();
   void DoUpgradeExecute();
@@ -76,6 +77,11 @@ class TDeviceForm : public QMainWindow {
   TTimer ScanTimer;
   // Devices whose reachability check is still running, by ID: they count as listed already.
   std::map<std::string, TCheckId> PendingChecks;
+  // The ID column of the list as a set, so that a reply of a listed device costs no walk
+  // through thousands of rows.
+  std::unordered_set<std::string> ListedIDs;
+  // Names in the user's locale, upper and lower case told apart.
+  QCollator Collator;
   bool ChoosingAddress = false;
   bool ScannedOnShow = false;
 
