@@ -21,13 +21,8 @@ scoutor=$build/ui/scoutor
 TB_VEPSIM=$build/tools/vepsim/vepsim
 TB_VEPSIM_ARGS=""
 
-fail() {
-  echo "desktop: $*" >&2
-  exit 1
-}
-
 [ -x "$scoutor" ] && [ -x "$TB_VEPSIM" ] ||
-  fail "build scoutor and vepsim first (cmake --build $build --target scoutor vepsim)"
+  tb_fail "build scoutor and vepsim first (cmake --build $build --target scoutor vepsim)"
 
 XVFB_PID=""
 SCOUTOR_PID=""
@@ -57,7 +52,7 @@ start_xvfb() {
     kill -0 "$XVFB_PID" 2>/dev/null || break
     sleep 0.02
   done
-  fail "Xvfb did not start on :$n"
+  tb_fail "Xvfb did not start on :$n"
 }
 
 # The program's environment in the namespace: a session bus only where it is a socket path.
@@ -79,17 +74,17 @@ if display_works; then
   exit $?
 fi
 
-command -v Xvfb >/dev/null || fail "no usable \$DISPLAY and no Xvfb (apt-get install xvfb)"
+command -v Xvfb >/dev/null || tb_fail "no usable \$DISPLAY and no Xvfb (apt-get install xvfb)"
 start_xvfb
 echo "No usable display: scoutor runs on a private Xvfb ($DISPLAY)."
 # shellcheck disable=SC2046
 ip netns exec "$TB_HOST" $(program_env) "$scoutor" &
 SCOUTOR_PID=$!
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^scoutor$' 2>/dev/null | head -1)
-[ -n "$window" ] || fail "the scoutor window did not appear"
+[ -n "$window" ] || tb_fail "the scoutor window did not appear"
 # The scan takes 2 s; the check of a device that does not answer ends after 5 s.
 sleep 7
-kill -0 "$SCOUTOR_PID" 2>/dev/null || fail "scoutor ended early"
+kill -0 "$SCOUTOR_PID" 2>/dev/null || tb_fail "scoutor ended early"
 mkdir -p "$(dirname "$screenshot")"
-import -window "$window" "$screenshot" || fail "cannot take the screenshot"
+import -window "$window" "$screenshot" || tb_fail "cannot take the screenshot"
 echo "Screenshot of the window after the first scan: $screenshot"
