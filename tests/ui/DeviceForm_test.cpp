@@ -11,7 +11,9 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QToolBar>
+#include <QStatusBar>
 #include <QToolButton>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -144,6 +146,7 @@ class DeviceFormTest : public QObject {
   void doubleClickWithoutASelectionDoesNothing();
   void theMenusAndToolBarCarryTheirCommands();
   void assistiveTechnologyHearsNamesAndTheSign();
+  void hintsGoToTheStatusBarAndNoToolTipShows();
 
  private:
   void Reply(const TDevice& device);
@@ -478,6 +481,22 @@ void DeviceFormTest::assistiveTechnologyHearsNamesAndTheSign() {
   for (int child = 0; child < list->childCount(); ++child)
     heard |= list->child(child)->text(QAccessible::Description) == "device is not reachable";
   QVERIFY(heard);
+}
+
+void DeviceFormTest::hintsGoToTheStatusBarAndNoToolTipShows() {
+  auto* bar = Form->findChild<QToolBar*>("ToolBar");
+  QWidget* webButton = bar->widgetForAction(Action("Webserver"));
+  QEvent enter(QEvent::Enter);
+  QApplication::sendEvent(webButton, &enter);
+  QCOMPARE(Form->statusBar()->currentMessage(), QString("Load the web configuration interface"));
+  QEvent leave(QEvent::Leave);
+  QApplication::sendEvent(webButton, &leave);
+  QCOMPARE(Form->statusBar()->currentMessage(), QString());
+
+  const QPoint centre = webButton->rect().center();
+  QHelpEvent help(QEvent::ToolTip, centre, webButton->mapToGlobal(centre));
+  QApplication::sendEvent(webButton, &help);
+  QVERIFY(!QToolTip::isVisible());
 }
 
 }  // namespace scoutor
