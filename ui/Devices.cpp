@@ -81,6 +81,8 @@ constexpr std::array<const char*, kColumns> kColumnCaptions = {"Name", "Type", "
 constexpr int kNotReachableRole = Qt::UserRole + 1;
 
 constexpr int kProgressTicks = 16;
+// Rows added in one turn of the loop at most (each costs a sorted insertion into the list).
+constexpr int kRowsPerTurn = 40;
 constexpr int kScanTickMs = 125;
 constexpr QSize kDefaultSize{523, 300};
 constexpr QSize kSmallestSize{300, 200};
@@ -123,6 +125,7 @@ TDeviceForm::TDeviceForm(TDeviceFormSeams seams, TEventLoop& loop, TVEPFunctions
                          QWidget* parent)
     : QMainWindow(parent),
       Seams(std::move(seams)),
+      Loop(loop),
       Interface(std::make_unique<TVEPInterface>(loop, functions)),
       ScanTimer(loop) {
   RegisterIcons();
@@ -345,6 +348,7 @@ void TDeviceForm::ScanExecute() {
   CancelPendingChecks();
   DeviceList->clear();
   ListedIDs.clear();
+  RowsWaiting.clear();
   Interface->OnDeviceFound.Set(
       this, [this](TVEPInterface&, const TDeviceInfo& info) { DeviceFound(info); });
   Progress->setValue(0);
@@ -373,7 +377,46 @@ void TDeviceForm::DeviceFound(const TDeviceInfo& info) {
     PendingChecks.erase(device.ID);
     if (result.Outcome == TReachability::Failed && Interface->LogLine)
       Interface->LogLine("Reachability check of " + result.Address + " failed: " + result.Error);
-    AddRow(device, result.Outcome == TReachability::Reachable);
+    RowReady(device, result.Outcome == TReachability::Reachable);
+  });
+}
+
+void TDeviceForm::RowReady(const TDeviceInfo& info, bool reachable) {
+  if (RowsWaiting.empty() && RowsThisTurn < kRowsPerTurn) {
+    CountRowThisTurn();
+    AddRow(info, reachable);
+    return;
+  }
+  // Thousands of checks can end at once; their rows go in a few dozen per turn of the loop so
+  // that the window keeps answering meanwhile.
+  RowsWaiting.emplace_back(info, reachable);
+  if (!DrainPosted) {
+    DrainPosted = true;
+    PostToWindow([this] { AddWaitingRows(); });
+  }
+}
+
+void TDeviceForm::AddWaitingRows() {
+  DrainPosted = false;
+  while (!RowsWaiting.empty() && RowsThisTurn < kRowsPerTurn) {
+    CountRowThisTurn();
+    const auto [info, reachable] = std::move(RowsWaiting.front());
+    RowsWaiting.pop_front();
+    AddRow(info, reachable);
+  }
+  if (!RowsWaiting.empty()) {
+    DrainPosted = true;
+    PostToWindow([this] { AddWaitingRows(); });
+  }
+}
+
+void TDeviceForm::CountRowThisTurn() {
+  if (RowsThisTurn++ == 0) PostToWindow([this] { RowsThisTurn = 0; });
+}
+
+void TDeviceForm::PostToWindow(std::function<void()> step) {
+  Loop.Post([window = QPointer<TDeviceForm>(this), step = std::move(step)] {
+    if (window) step();
   });
 }
 

@@ -10,10 +10,13 @@
 #include <QCollator>
 #include <QMainWindow>
 
+#include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <unordered_set>
+#include <utility>
 
 #include "appmodel/VEPInterface.h"
 #include "runtime/Timer.h"
@@ -56,6 +59,10 @@ class TDeviceForm : public QMainWindow {
 
   void ScanTimerTimer();
   void DeviceFound(const TDeviceInfo& info);
+  void RowReady(const TDeviceInfo& info, bool reachable);
+  void AddWaitingRows();
+  void CountRowThisTurn();
+  void PostToWindow(std::function<void()> step);
   void AddRow(const TDeviceInfo& info, bool reachable);
   int SortedPosition(const QString& name) const;
   void CancelPendingChecks();
@@ -72,6 +79,7 @@ class TDeviceForm : public QMainWindow {
   void ExitExecute();
 
   TDeviceFormSeams Seams;
+  TEventLoop& Loop;
   std::unique_ptr<TVEPInterface> Interface;
   std::string LastSelectedID;
   TTimer ScanTimer;
@@ -82,6 +90,10 @@ class TDeviceForm : public QMainWindow {
   std::unordered_set<std::string> ListedIDs;
   // Names in the user's locale, upper and lower case told apart.
   QCollator Collator;
+  // Rows whose checks have ended, waiting for a later turn of the loop.
+  std::deque<std::pair<TDeviceInfo, bool>> RowsWaiting;
+  int RowsThisTurn = 0;
+  bool DrainPosted = false;
   bool ChoosingAddress = false;
   bool ScannedOnShow = false;
 

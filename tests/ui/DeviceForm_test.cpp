@@ -4,14 +4,15 @@
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QCollator>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
-#include <QToolBar>
 #include <QStatusBar>
+#include <QToolBar>
 #include <QToolButton>
 #include <QToolTip>
 #include <QTreeWidget>
@@ -135,6 +136,7 @@ class DeviceFormTest : public QObject {
   void theSelectionIsKeptAcrossAScanWhenItsDeviceAnswers();
   void withoutTheEarlierDeviceTheFirstRowAddedIsSelected();
   void aNewScanDropsTheChecksOfTheLastOne();
+  void rowsOfManyChecksEndingAtOnceFollowOverTheNextTurnsOfTheLoop();
   void theLegendAppearsWithTheFirstSignAndHidesAtEveryScan();
   void autoIPIsEnabledOnlyOnARowWithTheSign();
   void autoIPGivesTheChosenAddressToTheDeviceSelectedWhenItBegan();
@@ -317,6 +319,41 @@ void DeviceFormTest::aNewScanDropsTheChecksOfTheLastOne() {
   QVERIFY(Desktop->Checks.empty());
   ListedReachable(kBridge);  // heard again: checked again
   QCOMPARE(Column(3), QStringList{kBridge.ID});
+}
+
+void DeviceFormTest::rowsOfManyChecksEndingAtOnceFollowOverTheNextTurnsOfTheLoop() {
+  std::vector<std::string> ids, addresses, names;
+  for (int device = 0; device < 100; ++device) {
+    char id[18];
+    std::snprintf(id, sizeof id, "02:00:00:00:01:%02X", device);
+    ids.push_back(id);
+    addresses.push_back("10.0.1." + std::to_string(device + 1));
+    names.push_back("SIM-" + std::to_string(100 - device));
+    Reply({names.back().c_str(), ids.back().c_str(), addresses.back().c_str()});
+  }
+  const auto endAll = [this, &addresses] {
+    for (const std::string& address : addresses) Desktop->End(address, TReachability::Reachable);
+  };
+  endAll();
+  const int listedAtOnce = List()->topLevelItemCount();
+  QVERIFY(listedAtOnce > 0);
+  QVERIFY(listedAtOnce < 100);
+  Loop->Advance(0);
+  QCOMPARE(List()->topLevelItemCount(), 100);
+  QStringList sorted = Column(0);
+  QCollator collator;
+  collator.setCaseSensitivity(Qt::CaseSensitive);
+  for (int row = 1; row < sorted.size(); ++row)
+    QVERIFY(collator.compare(sorted[row - 1], sorted[row]) <= 0);
+
+  // Rows still waiting when a scan starts belong to the list that is gone.
+  Action("Scan")->trigger();
+  for (std::size_t device = 0; device < ids.size(); ++device)
+    Reply({names[device].c_str(), ids[device].c_str(), addresses[device].c_str()});
+  endAll();
+  Action("Scan")->trigger();
+  Loop->Advance(0);
+  QCOMPARE(List()->topLevelItemCount(), 0);
 }
 
 void DeviceFormTest::theLegendAppearsWithTheFirstSignAndHidesAtEveryScan() {
