@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -49,11 +50,13 @@ std::string IDText(int number) {
   return MacBase(number);
 }
 
+// Thousands of held addresses take a while to set up: up to two minutes.
 void WaitForListener(TNetnsBed& bed, const std::string& ns) {
-  for (int i = 0; i < 3000; ++i) {
+  for (int i = 0; i < 1200; ++i) {
     if (!bed.Run(ns, "ss -Huan 'sport = :17784'").empty()) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
+  throw std::runtime_error("the simulator in " + ns + " does not listen");
 }
 
 // Devices numbered from `first` (their IDs 02:00:00:..), addresses from `ipBase` upwards.
@@ -106,6 +109,7 @@ int main(int argc, char** argv) {
     QElapsedTimer clock;
     std::map<std::string, qint64> checkEnded;  // by address
     qint64 lastRowMs = 0;
+    int checksStarted = 0, checksEnded = 0;
     qint64 longestCheckToRow = 0;
     scoutor::TDeviceFormSeams seams;
     seams.CheckReachable = [&](const std::string& address, scoutor::TCheckDone done) {
@@ -143,8 +147,8 @@ int main(int argc, char** argv) {
       lastTick = now;
       // Done when every device is listed, or when the scan is over, no check runs and no row
       // came for a while (replies that were lost), or at the latest after kGiveUpMs.
-      const bool settled = !window.VEPInterface().Scanning() && reachability.Pending() == 0 &&
-                           now - lastRowMs > kSettledMs;
+      const bool settled = !window.VEPInterface().Scanning() && checksStarted > 0 &&
+                           checksEnded == checksStarted && now - lastRowMs > kSettledMs;
       if (list->topLevelItemCount() >= devices || settled || now > kGiveUpMs)
         QApplication::quit();
     });
