@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Pictures of the desktop program for docs/: the main window after a scan (legend shown), and
-what its actions show: the IP address dialog, the upgrade dialog, the About box, the message when
-no browser starts, and the list after Auto IP. Drives the real program like tests/e2e does.
+what its actions show: the IP address dialog with a device's settings, the message when no
+browser starts, and the list after Auto IP (the dialogs' own pictures come from their tests).
+Drives the real program like tests/e2e does.
 
 Run as: scripts/testbed.sh run -- scripts/screenshots.py BUILD-DIR DOCS-DIR"""
 import os
@@ -36,8 +37,6 @@ try:
     program.ask("select 00:0A:1B:2C:3D:4E")
     grab(program, "main-window.png")
     dialog(program, "SetIPConfig", "scoutor::TIPConfigForm", "configure.png")
-    dialog(program, "DoUpgrade", "scoutor::TUpgradeForm", "upgrade.png")
-    dialog(program, "About", "scoutor::TAboutForm", "about.png", closing="Close")
     # The test bed has no browser: Web shows its message.
     dialog(program, "Webserver", "QMessageBox", "web-failed.png", closing="OK")
     program.ask("select 00:0A:1B:2C:3D:50")

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QSvgRenderer>
 
+#include "ui/DesignFont.h"
 #include "ui/QtNotifier.h"
 #include "ui/VersionRecord.h"
 
@@ -56,6 +57,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
   setWindowTitle(ApplicationTitle());
   setAccessibleName(ApplicationTitle());
   setFixedSize(kClientSize);
+  UseDesignFont(*this);  // three credit lines between 32 and 74
   QPalette white = palette();
   white.setColor(QPalette::Window, Qt::white);
   setPalette(white);
@@ -79,12 +81,6 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
   Label1 = TextLabel(this, kCredits, QPoint(8, 32));
   Version = TextLabel(
       this, "Version: " + QString::fromStdString(VersionText(ReadFileVersion())), QPoint(8, 74));
-  for (QLabel* label : {Label1, Version}) {
-    QFont small = label->font();
-    small.setPixelSize(11);  // three lines between 32 and 74
-    label->setFont(small);
-    label->adjustSize();
-  }
 
   Button1 = new QPushButton("Close", this);
   Button1->setGeometry(232, 300, 75, 25);

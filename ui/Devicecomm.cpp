@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "ui/Log.h"
+#include "ui/DesignFont.h"
 #include "ui/QtNotifier.h"
 
 namespace scoutor {
@@ -19,6 +20,7 @@ TDeviceCommForm::TDeviceCommForm(TEventLoop& loop, QWidget* parent)
   setWindowTitle("Communicating");
   setAccessibleName("Communicating");
   setFixedSize(444, 194);
+  UseDesignFont(*this);
 
   Message = new QLabel("Communicating with the device...", this);
   Message->setGeometry(24, 40, 396, 24);

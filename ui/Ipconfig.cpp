@@ -11,6 +11,7 @@
 #include "ui/Devicecomm.h"
 #include "ui/Log.h"
 #include "ui/MaskedAddressEdit.h"
+#include "ui/DesignFont.h"
 #include "ui/QtNotifier.h"
 
 namespace scoutor {
@@ -34,6 +35,7 @@ TIPConfigForm::TIPConfigForm(TVEPInterface& vep, TDeviceCommForm& wait, QWidget*
   setWindowTitle("IP Address Properties");
   setAccessibleName("IP Address Properties");
   setFixedSize(447, 192);
+  UseDesignFont(*this);
 
   auto* explanation = new QLabel(kExplanation, this);
   explanation->setWordWrap(true);

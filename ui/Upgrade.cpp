@@ -9,9 +9,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <algorithm>
+
 #include "ui/AddressText.h"
 #include "ui/Log.h"
 #include "ui/MaskedAddressEdit.h"
+#include "ui/DesignFont.h"
 #include "ui/QtNotifier.h"
 
 namespace scoutor {
@@ -27,7 +30,7 @@ constexpr int kPauseStepMs = 100;
 
 QLabel* GroupLabel(QGroupBox* group, const QString& text, int top) {
   auto* label = new QLabel(text, group);
-  label->setGeometry(8, top, 92, 16);
+  label->setGeometry(8, top, 94, 16);
   return label;
 }
 
@@ -39,6 +42,7 @@ TUpgradeForm::TUpgradeForm(TUpgradeStarter startUpgrade, TEventLoop& loop, TCloc
   setWindowTitle("Flash Upgrade");
   setAccessibleName("Flash Upgrade");
   setFixedSize(438, 133);
+  UseDesignFont(*this);
 
   auto* group = new QGroupBox("Upgade Parameters", this);
   group->setGeometry(8, 8, 425, 89);
@@ -46,13 +50,18 @@ TUpgradeForm::TUpgradeForm(TUpgradeStarter startUpgrade, TEventLoop& loop, TCloc
   QLabel* fileLabel = GroupLabel(group, "Upgrade Filename", 27);
   QLabel* addressLabel = GroupLabel(group, "IP Address", 55);
 
+  // Fields from 104 in, or further when the platform's font needs more room for the labels;
+  // the file name field keeps its right end.
+  const int fieldLeft = std::max(
+      104, 8 + std::max(fileLabel->sizeHint().width(), addressLabel->sizeHint().width()) + 4);
+  for (QLabel* label : {fileLabel, addressLabel}) label->resize(fieldLeft - 12, label->height());
   FileName = new QLineEdit(group);
-  FileName->setGeometry(104, 24, 233, 22);
+  FileName->setGeometry(fieldLeft, 24, 337 - fieldLeft, 22);
   FileName->setAccessibleName(fileLabel->text());
   fileLabel->setBuddy(FileName);
 
   IPAddress = new TMaskedAddressEdit(group);
-  IPAddress->setGeometry(104, 52, 137, 22);
+  IPAddress->setGeometry(fieldLeft, 52, 137, 22);
   IPAddress->setAccessibleName(addressLabel->text());
   addressLabel->setBuddy(IPAddress);
 

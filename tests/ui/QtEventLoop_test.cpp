@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -144,6 +145,33 @@ class QtEventLoopTest : public QObject {
     loop.StopTimer(id);
     loop.Advance(1000);
     QVERIFY(!fired);
+  }
+
+  // A transfer watches its socket anew for every reply: thousands of watches on one descriptor,
+  // each stopped from inside its own handler, must all report.
+  void aDescriptorWatchedAnewForEveryDatagramNeverStalls() {
+    TQtEventLoop loop;
+    int pair[2];
+    QCOMPARE(socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0, pair), 0);
+    constexpr int kRounds = 20000;
+    int received = 0;
+    std::function<void()> watch = [&] {
+      auto id = std::make_shared<TWatchId>();
+      *id = loop.WatchDescriptor(pair[0], TWatchKind::Read, [&, id] {
+        char byte;
+        if (read(pair[0], &byte, 1) != 1) return;
+        loop.StopWatching(*id);
+        if (++received < kRounds) {
+          watch();
+          QCOMPARE(write(pair[1], "x", 1), ssize_t{1});
+        }
+      });
+    };
+    watch();
+    QCOMPARE(write(pair[1], "x", 1), ssize_t{1});
+    QTRY_COMPARE_WITH_TIMEOUT(received, kRounds, 60000);
+    close(pair[0]);
+    close(pair[1]);
   }
 
   void watcherReportsReadinessUntilStopped() {

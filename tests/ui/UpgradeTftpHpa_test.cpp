@@ -8,6 +8,7 @@
 
 #include <memory>
 
+#include "appmodel/DebugMode.h"
 #include "appmodel/VEPInterface.h"
 #include "protocol/StartEngine.h"
 #include "tests/ui/TftpdPeer.h"
@@ -23,6 +24,7 @@ class UpgradeTftpHpaTest : public QObject {
   Q_OBJECT
 
   std::unique_ptr<test::TTftpdPeer> Peer;
+  QStringList Reasons;
 
  private slots:
   void init() {
@@ -40,7 +42,9 @@ class UpgradeTftpHpaTest : public QObject {
     TQtEventLoop loop;
     TMainLoopScope mainLoop(loop);
     QVERIFY(EngineInstance != nullptr || StartEngine());
+    SetDebugMode(true);  // the engine's reason for a failure becomes a message event
     TVEPInterface vep(loop);
+    vep.LogLine = [this](const std::string& line) { Reasons << QString::fromStdString(line); };
     vep.HandleUpgradeProgress = HandleUpgradeProgress;
     TUpgradeForm form(EngineUpgradeStarter(), loop, loop.Clock());
     form.FileName->setText(QString::fromStdString(image));
@@ -55,10 +59,13 @@ class UpgradeTftpHpaTest : public QObject {
         barMaximum = form.Progress->maximum();
         seen = box.text();
         box.button(QMessageBox::Ok)->click();
+        // After a failure the dialog stays open: close it so that the test reports it.
+        if (seen != "Upgrade succeeded") WhenModal(&form, [&form] { form.reject(); });
       });
       QTest::mouseClick(form.UpgradeButton, Qt::LeftButton);
     });
-    QCOMPARE(form.exec(), int(QDialog::Accepted));
+    const int result = form.exec();
+    QVERIFY2(result == QDialog::Accepted, qPrintable(Reasons.join("; ")));
     QCOMPARE(seen, QString("Upgrade succeeded"));
     QCOMPARE(barMaximum, int(kSize));
     QVERIFY(form.Progress->isHidden());
