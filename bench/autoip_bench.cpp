@@ -6,6 +6,8 @@
 // On a directly attached segment the check of a free address usually ends before its time-out:
 // the kernel gives up resolving the neighbour and answers the echo with a host-unreachable of
 // its own. So a second floor uses the measured time of one check of a free address instead.
+// The floors are the cost of checking the candidates one by one; the choice checks up to 32 at
+// a time, so its busy addresses cost less than their round trips added up.
 // Runs inside private network namespaces: a host and a "busy" namespace holding the addresses
 // in use, on one segment. Takes about four check times (roughly 10-20 s).
 #include <algorithm>

@@ -15,6 +15,7 @@
 #include <map>
 #include <unordered_map>
 
+#include "hostnet/NeighbourTable.h"
 #include "runtime/Clock.h"
 #include "runtime/DescriptorWatch.h"
 #include "runtime/SingleShot.h"
@@ -76,13 +77,16 @@ std::string SocketErrorText(int error) { return EIdSocketError(error).what(); }
 
 }  // namespace
 
-std::size_t TReachabilityService::DefaultOutstandingLimit() {
+// The hard limit of the host's neighbour table (gc_thresh3).
+std::size_t NeighbourLimit() {
   std::size_t limit = 1024;
   std::ifstream file("/proc/sys/net/ipv4/neigh/default/gc_thresh3");
   std::size_t read = 0;
-  if (file >> read && read >= 2) limit = read;
-  return limit / 2;
+  if (file >> read && read >= 4) limit = read;
+  return limit;
 }
+
+std::size_t TReachabilityService::DefaultOutstandingLimit() { return NeighbourLimit() / 2; }
 
 struct TReachabilityService::TImpl {
   struct TCheck {
@@ -98,6 +102,7 @@ struct TReachabilityService::TImpl {
   TImpl(TEventLoop& loop, std::size_t maxOutstanding)
       : Loop(loop),
         MaxOutstanding(std::max<std::size_t>(1, maxOutstanding)),
+        NeighbourBudget(NeighbourLimit() - std::max<std::size_t>(16, NeighbourLimit() / 64)),
         OwnIdentifier(static_cast<std::uint16_t>((getpid() + ServiceCount++) & 0xFFFF)) {}
 
   ~TImpl() {
@@ -164,12 +169,21 @@ struct TReachabilityService::TImpl {
     });
   }
 
-  // Sends waiting requests while there is room, a few dozen per turn of the loop.
+  // Sends waiting requests while there is room, a few dozen per turn of the loop. Each may
+  // make the kernel resolve a new neighbour; a sixty-fourth of the host's table (at least 16
+  // entries) stays free for the host's other traffic.
   void Pump() {
-    if (RetryLater.Pending() || WaitingForRoom.Active()) return;
+    if (RetryLater.Pending() || WaitingForRoom.Active() || !HasWaiting()) return;
+    std::size_t room = kSendsPerTurn;
+    if (const std::optional<std::size_t> pinned = NeighbourTable().PinnedEntries())
+      room = std::min(room, *pinned < NeighbourBudget ? NeighbourBudget - *pinned : 0);
+    if (room == 0) {
+      WaitForNeighbourRoom();
+      return;
+    }
     const std::weak_ptr<bool> alive = Alive;
     std::size_t sent = 0;
-    while (BySequence.size() < MaxOutstanding && sent < kSendsPerTurn) {
+    while (BySequence.size() < MaxOutstanding && sent < room) {
       if (!HasWaiting()) return;
       if (!Socket && !OpenSocket()) return;
       const TCheckId id = NextWaiting();
@@ -187,12 +201,7 @@ struct TReachabilityService::TImpl {
           return;
         case TSendOutcome::NoRoom:
           Waiting.push_front(id);
-          if (++Refusals > kMostRefusals) {
-            FailWaiting(SocketErrorText(ENOBUFS));
-            return;
-          }
-          RetryLater.Start(Loop, RetryMs, [this] { Pump(); });
-          RetryMs = std::min(RetryMs * 2, kLongestRetryMs);
+          WaitForNeighbourRoom();
           return;
         case TSendOutcome::Failed:
           Finish(id, TReachability::Failed, error);
@@ -201,6 +210,16 @@ struct TReachabilityService::TImpl {
       }
     }
     if (!Waiting.empty() && BySequence.size() < MaxOutstanding) SchedulePump();
+  }
+
+  // Tries again later; a table that stays full for minutes fails the waiting checks.
+  void WaitForNeighbourRoom() {
+    if (++Refusals > kMostRefusals) {
+      FailWaiting(SocketErrorText(ENOBUFS));
+      return;
+    }
+    RetryLater.Start(Loop, RetryMs, [this] { Pump(); });
+    RetryMs = std::min(RetryMs * 2, kLongestRetryMs);
   }
 
   // Drops cancelled checks from the front of the queue.
@@ -376,6 +395,7 @@ struct TReachabilityService::TImpl {
 
   TEventLoop& Loop;
   const std::size_t MaxOutstanding;
+  const std::size_t NeighbourBudget;  // entries the table may hold pinned before we wait
   const std::uint16_t OwnIdentifier;
   std::shared_ptr<bool> Alive = std::make_shared<bool>(true);  // posted steps check it
 

@@ -5,7 +5,8 @@
 // it, or the 5000 ms time-out. Results are delivered on the loop's thread as each check ends.
 // Requests are paced so that the host's own neighbour table never overflows (a device must not
 // be reported unreachable because our host ran out of room): at most half of the table's hard
-// limit (gc_thresh3) of checks are out unanswered, the rest wait in order; a request the
+// limit (gc_thresh3) of checks are out unanswered, the rest wait in order; requests also wait
+// while all but a sixty-fourth of the table (at least 16 entries) is pinned; a request the
 // kernel refuses for want of room (a full neighbour table, ENOBUFS) waits and goes again, and
 // a full send buffer (EAGAIN) is waited out until the socket is writable. The time-out of a
 // check runs from the moment its request went out. A check that cannot be made (no ICMP

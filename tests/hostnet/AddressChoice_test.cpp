@@ -169,30 +169,49 @@ TEST_F(ChooseIPAddressTest, CheckThatFailsEndsTheChoiceAtOnce) {
   ExpectOutputsUntouched();
 }
 
-// With real pings on a segment where 10.0.0.2 and 10.0.0.3 are taken: the choice is 10.0.0.4,
-// after the full time-out of its check.
-TEST(ChooseIPAddressOnASegment, PicksTheFirstAddressThatNobodyAnswers) {
-  SCOUTOR_REQUIRE_NETNS();
-  test::TNetnsBed bed;
-  const std::string segment = bed.AddSegment("lan");
-  const std::string host = bed.AddHost("host");
-  bed.Attach(host, segment, "eth0", "10.0.0.1/29");
-  bed.Attach(bed.AddHost("a"), segment, "eth0", "10.0.0.2/29");
-  bed.Attach(bed.AddHost("b"), segment, "eth0", "10.0.0.3/29");
+// With real pings on a segment where 10.0.0.2 answers and 10.0.0.3 is taken by a host that
+// answers pings or, in the second case, drops echo requests but holds its address (the
+// one-by-one echo rule would hand 10.0.0.3 out and make an address conflict). The choice is
+// 10.0.0.4 either way, after the full check of it.
+class ChooseIPAddressOnASegment : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SCOUTOR_REQUIRE_NETNS();
+    const std::string segment = Bed.AddSegment("lan");
+    Host = Bed.AddHost("host");
+    Bed.Attach(Host, segment, "eth0", "10.0.0.1/29");
+    Bed.Attach(Bed.AddHost("a"), segment, "eth0", "10.0.0.2/29");
+    Third = Bed.AddHost("b");
+    Bed.Attach(Third, segment, "eth0", "10.0.0.3/29");
+  }
 
   struct TChoice {
     bool Chosen = false;
     std::string Address, Mask, Gateway;
   };
-  const TChoice choice = bed.InNamespace(host, [] {
-    TChoice result;
-    result.Chosen = ChooseIPAddress("10.0.0.1", result.Address, result.Mask, result.Gateway);
-    return result;
-  });
+  TChoice Choose() {
+    return Bed.InNamespace(Host, [] {
+      TChoice result;
+      result.Chosen = ChooseIPAddress("10.0.0.1", result.Address, result.Mask, result.Gateway);
+      return result;
+    });
+  }
+
+  test::TNetnsBed Bed;
+  std::string Host, Third;
+};
+
+TEST_F(ChooseIPAddressOnASegment, PicksTheFirstAddressThatNobodyAnswers) {
+  const TChoice choice = Choose();
   EXPECT_TRUE(choice.Chosen);
   EXPECT_EQ(choice.Address, "10.0.0.4");
   EXPECT_EQ(choice.Mask, "255.255.255.248");
   EXPECT_EQ(choice.Gateway, "0.0.0.0");
+}
+
+TEST_F(ChooseIPAddressOnASegment, PassesOverAHostThatDropsEchoRequestsButHoldsItsAddress) {
+  Bed.Run(Third, "sysctl -qw net.ipv4.icmp_echo_ignore_all=1");
+  EXPECT_EQ(Choose().Address, "10.0.0.4");
 }
 
 }  // namespace

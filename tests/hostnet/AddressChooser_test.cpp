@@ -11,10 +11,9 @@
 #include <vector>
 
 #include "hostnet/AddressChoice.h"
-#include "hostnet/NeighbourTable.h"
 #include "runtime/HeadlessLoop.h"
 #include "tests/hostnet/MadeUpAdapterPlatform.h"
-#include "tests/support/NetnsBed.h"
+#include "tests/hostnet/MadeUpNeighbourTable.h"
 #include "transport/SocketErrors.h"
 
 namespace scoutor {
@@ -36,15 +35,6 @@ TBehaviour Fails(int afterMs, const std::string& error) {
   return {TReachability::Failed, afterMs, error};
 }
 
-class TMadeUpNeighbours final : public TNeighbourTable {
- public:
-  TMadeUpNeighbours() { SetNeighbourTable(this); }
-  ~TMadeUpNeighbours() override { SetNeighbourTable(nullptr); }
-  TMadeUpNeighbours(const TMadeUpNeighbours&) = delete;
-  TMadeUpNeighbours& operator=(const TMadeUpNeighbours&) = delete;
-  std::set<std::string> HeldAddresses() override { return Held; }
-  std::set<std::string> Held;
-};
 
 class AddressChooserTest : public ::testing::Test {
  protected:
@@ -112,7 +102,7 @@ class AddressChooserTest : public ::testing::Test {
   static std::string Host(int number) { return "192.168.1." + std::to_string(number); }
 
   TMadeUpAdapterPlatform Platform;
-  TMadeUpNeighbours Neighbours;
+  test::TMadeUpNeighbourTable Neighbours;
   TManualClock Clock;
   THeadlessLoop Loop{Clock};
   std::map<std::string, TBehaviour> Behaviours;
@@ -212,26 +202,6 @@ TEST_F(AddressChooserTest, SameChoiceAsOneByOneForMixesOfBusyFreeSilentAndFailin
     EXPECT_LE(MostOut, window);
     MostOut = 0;
   }
-}
-
-// With real pings on a segment: 10.0.0.2 answers, 10.0.0.3 holds its address but drops echo
-// requests. The one-by-one echo rule would hand out 10.0.0.3 and make an address conflict.
-TEST(ChooseIPAddressOnASegment, PassesOverAHostThatDropsEchoRequestsButHoldsItsAddress) {
-  SCOUTOR_REQUIRE_NETNS();
-  test::TNetnsBed bed;
-  const std::string segment = bed.AddSegment("lan");
-  const std::string host = bed.AddHost("host");
-  bed.Attach(host, segment, "eth0", "10.0.0.1/29");
-  bed.Attach(bed.AddHost("a"), segment, "eth0", "10.0.0.2/29");
-  const std::string silent = bed.AddHost("silent");
-  bed.Attach(silent, segment, "eth0", "10.0.0.3/29");
-  bed.Run(silent, "sysctl -qw net.ipv4.icmp_echo_ignore_all=1");
-
-  const std::string chosen = bed.InNamespace(host, [] {
-    std::string address, mask, gateway;
-    return ChooseIPAddress("10.0.0.1", address, mask, gateway) ? address : "none";
-  });
-  EXPECT_EQ(chosen, "10.0.0.4");
 }
 
 }  // namespace

@@ -367,6 +367,21 @@ TEST_F(VepsimTest, ReaddressMovesTheDevicesAddressOnItsInterface) {
   Bed.Run(Host, "! ping -c1 -W1 10.0.0.7");
 }
 
+TEST_F(VepsimTest, HeldAddressesAnswerPingsAndRepliesWhileItRunsAndGoAtTheEnd) {
+  const std::string crowd = Bed.AddHost("crowd");
+  Bed.Attach(crowd, Lan, "eth0", "");
+  const pid_t pid = Start(crowd, {"--hold-addresses", "eth0", "--count", "3", "--ip-base",
+                                  "10.0.0.20", "--mask", "255.255.255.0"});
+  EXPECT_EQ(Bed.Run(crowd, "ip -4 -o addr show dev eth0 | awk '{print $4}'"),
+            "10.0.0.20/24\n10.0.0.21/24\n10.0.0.22/24\n");
+  Bed.Run(Host, "ping -c1 -W1 10.0.0.22");
+  const auto replies = FromHost({GetIPRequest("00 01 02 00 00 00 00 02")}, UntilCount(1));
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_EQ(replies[0].From, "10.0.0.21");
+  Bed.Stop(pid);
+  EXPECT_EQ(Bed.Run(crowd, "ip -4 -o addr show dev eth0"), "");
+}
+
 TEST_F(VepsimTest, AThousandDevicesWithJitterAllAnswerFiveDiscoveries) {
   Start(Device, {"--count", "1000", "--mac-base", "02:00:00:00:10:00", "--ip-base", "10.0.1.0",
                  "--jitter", "50"});
