@@ -134,6 +134,20 @@ void TNetnsBed::Link(const std::string& hostA, const std::string& ifA, const std
   MustRun({"ip", "-n", hostB, "link", "set", ifB, "up"});
 }
 
+void TNetnsBed::PinNeighbours(const std::string& hostA, const std::string& ifA,
+                              const std::string& ipA, const std::string& hostB,
+                              const std::string& ifB, const std::string& ipB) {
+  const auto hardwareAddress = [this](const std::string& host, const std::string& ifName) {
+    std::string text = Run(host, "ip -br link show dev " + ifName + " | awk '{ print $3 }'");
+    text.erase(text.find_last_not_of('\n') + 1);
+    return text;
+  };
+  MustRun({"ip", "-n", hostA, "neigh", "replace", ipB, "lladdr", hardwareAddress(hostB, ifB),
+           "dev", ifA, "nud", "permanent"});
+  MustRun({"ip", "-n", hostB, "neigh", "replace", ipA, "lladdr", hardwareAddress(hostA, ifA),
+           "dev", ifB, "nud", "permanent"});
+}
+
 namespace {
 int OpenNamespace(const std::string& ns) {
   const std::string path = "/run/netns/" + ns;

@@ -34,6 +34,12 @@ class TNetnsBed {
   // A direct veth link between two hosts, with an address on each end (empty: none), up.
   void Link(const std::string& hostA, const std::string& ifA, const std::string& addressA,
             const std::string& hostB, const std::string& ifB, const std::string& addressB);
+  // Gives each end of a link a permanent neighbour entry for the other end's address (plain,
+  // without prefix), so that traffic between them needs no address resolution: the kernel's
+  // neighbour table is shared by all namespaces, and while other programs fill it, a new link
+  // resolves nothing (every first packet is dropped) until entries age out.
+  void PinNeighbours(const std::string& hostA, const std::string& ifA, const std::string& ipA,
+                     const std::string& hostB, const std::string& ifB, const std::string& ipB);
 
   // Runs `command` with /bin/sh inside namespace `ns`; throws std::runtime_error (with its
   // output) unless it exits 0. Returns what it printed on standard output.

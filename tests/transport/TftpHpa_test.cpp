@@ -34,6 +34,7 @@ TBytes RandomBytes(std::size_t size) {
 class TftpHpaTest : public ::testing::Test {
  protected:
   static constexpr const char* kServerAddress = "10.69.0.1";
+  static constexpr const char* kClientAddress = "10.69.0.2";
 
   void SetUp() override {
     SCOUTOR_REQUIRE_NETNS();
@@ -41,7 +42,8 @@ class TftpHpaTest : public ::testing::Test {
     ServerNs = Bed->AddHost("tftpd");
     ClientNs = Bed->AddHost("client");
     Bed->Link(ServerNs, "eth0", std::string(kServerAddress) + "/24", ClientNs, "eth0",
-              "10.69.0.2/24");
+              std::string(kClientAddress) + "/24");
+    Bed->PinNeighbours(ServerNs, "eth0", kServerAddress, ClientNs, "eth0", kClientAddress);
     char pattern[] = "/tmp/scoutor-tftpd-XXXXXX";
     Root = mkdtemp(pattern);
     Served = Root + "/served";
