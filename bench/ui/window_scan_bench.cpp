@@ -149,8 +149,7 @@ int main(int argc, char** argv) {
       // came for a while (replies that were lost), or at the latest after kGiveUpMs.
       const bool settled = !window.VEPInterface().Scanning() && checksStarted > 0 &&
                            checksEnded == checksStarted && now - lastRowMs > kSettledMs;
-      if (list->topLevelItemCount() >= devices || settled || now > kGiveUpMs)
-        QApplication::quit();
+      if (list->topLevelItemCount() >= devices || settled || now > kGiveUpMs) QApplication::quit();
     });
     clock.start();
     ticker.start();
