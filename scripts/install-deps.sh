@@ -9,6 +9,8 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   iproute2 iputils-ping libcap2-bin procps
   tftpd-hpa atftp curl
+  qt6-base-dev qt6-svg-dev xvfb xauth imagemagick
+  xdotool x11-utils python3 desktop-file-utils appstream dpkg-dev
   fping
 )
 

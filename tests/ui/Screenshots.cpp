@@ -1,0 +1,81 @@
+// Shows each dialog as a user meets it, on fake engine functions, and saves a picture of each
+// into the folder given as the first argument (scripts/screenshots.sh runs it under Xvfb at
+// scale 1 and 2). The second argument is appended to the file names ("@2x").
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QTimer>
+
+#include "appmodel/DebugMode.h"
+#include "tests/ui/FakeVep.h"
+#include "ui/About.h"
+#include "ui/Devicecomm.h"
+#include "ui/Ipconfig.h"
+#include "ui/Log.h"
+#include "ui/MaskedAddressEdit.h"
+#include "ui/QtEventLoop.h"
+#include "ui/QtNotifier.h"
+#include "ui/Upgrade.h"
+
+using namespace scoutor;
+
+namespace {
+
+QString Folder, Suffix;
+
+void Save(QWidget& window, const QString& name) {
+  window.show();
+  window.raise();
+  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+  const QString path = QDir(Folder).filePath(name + Suffix + ".png");
+  if (!window.grab().save(path)) qFatal("cannot write %s", qPrintable(path));
+  window.hide();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  if (argc < 2) qFatal("usage: ui_screenshots FOLDER [SUFFIX]");
+  Folder = argv[1];
+  Suffix = argc > 2 ? argv[2] : "";
+  QCoreApplication::setApplicationName("scoutor");
+  SetDebugMode(true);
+
+  TManualClock clock;
+  TQtEventLoop loop(clock);
+  TVEPInterface vep(loop, TFakeVep::Functions());
+  TLogForm log;
+  vep.LogLine = LogLine;
+  TDeviceCommForm wait(loop);
+  TIPConfigForm ipConfig(vep, wait);
+  TUpgradeForm upgrade(
+      [](const std::string&, const std::string&, std::function<void(std::int32_t)>) { return false; },
+      loop, clock);
+  TAboutForm about;
+
+  Save(about, "about");
+
+  wait.show();
+  loop.Advance(1200);
+  Save(wait, "wait");
+  wait.done(QDialog::Accepted);
+
+  // The get-IP reply arrives during the wait that opening the dialog starts.
+  ipConfig.DeviceID = "00:0A:1B:2C:3D:4E";
+  QTimer::singleShot(0, [] { TFakeVep::ReplyIPConfig("192.168.1.20", "255.255.255.0", "192.168.1.1", false); });
+  Save(ipConfig, "ipconfig");
+
+  upgrade.FileName->setText("/home/installer/firmware/vep-gateway-2.4.bin");
+  upgrade.IPAddress->SetAddressText("192.168.1.20");
+  upgrade.UpgradeStarted(1000);
+  upgrade.UpgradeProgress(420);
+  Save(upgrade, "upgrade");
+
+  for (const char* line : {"Device Comm opened", "Got IP", "Device Comm opened", "First Upgrade Failed",
+                           "Delay 10 seconds", "Attempting second upgrade", "Second upgrade succeeded"})
+    LogLine(line);
+  Save(log, "log");
+  return 0;
+}

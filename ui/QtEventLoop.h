@@ -1,0 +1,89 @@
+#pragma once
+// The core's event loop on Qt's: core timers are QTimers, single shots single-shot QTimers,
+// descriptor watchers QSocketNotifiers, posted steps queued invocations. The UDP listener's
+// hand-over queues a call that wakes Qt's loop at once while the sender blocks until it ran, so
+// replies are served inside every modal loop (QDialog::exec, message boxes) as well.
+// Tests give it a manual clock instead: timers then wait on that clock and Advance() fires
+// them, with Qt's pending events served in between; descriptors and hand-overs stay real.
+#include <QObject>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "runtime/Clock.h"
+#include "runtime/EventLoop.h"
+
+class QSocketNotifier;
+class QTimer;
+
+namespace scoutor {
+
+class TQtEventLoop final : public QObject, public TEventLoop {
+  Q_OBJECT
+
+ public:
+  // Real time: the timers are QTimers.
+  TQtEventLoop();
+  // Test time: the timers follow `clock` and fire in Advance().
+  explicit TQtEventLoop(TManualClock& clock);
+  ~TQtEventLoop() override;
+  TQtEventLoop(const TQtEventLoop&) = delete;
+  TQtEventLoop& operator=(const TQtEventLoop&) = delete;
+
+  void HandOver(std::function<void()> step) override;
+  TTimerId StartTimer(int intervalMs, std::function<void()> tick) override;
+  TTimerId StartSingleShot(int delayMs, std::function<void()> step) override;
+  void StopTimer(TTimerId id) override;
+  TWatchId WatchDescriptor(int descriptor, TWatchKind kind, std::function<void()> ready) override;
+  void StopWatching(TWatchId id) override;
+  void Post(std::function<void()> step) override;
+  void ServiceHandOversUntil(const std::function<bool()>& done) override;
+  void Wake() override;
+  bool IsLoopThread() const override;
+
+  // The clock the timers follow: the machine's steady clock, or the manual one.
+  TClock& Clock() const { return *TimeSource; }
+  // With the manual clock: moves it forward by `ms`, stopping at every due time to fire the
+  // timers due then; Qt's pending events are served before each firing and at the end.
+  void Advance(std::int64_t ms);
+  std::size_t TimerCount() const { return Timers.size(); }
+  std::size_t WatchCount() const { return Watches.size(); }
+
+ private:
+  // Lives on the stack of the thread that handed the step over, which waits until Done.
+  struct TPendingStep {
+    std::function<void()>* Step;
+    std::exception_ptr Error;
+    bool Done = false;
+  };
+  struct TTimerEntry {
+    int IntervalMs;  // 0: single shot
+    std::int64_t DueMs;
+    std::function<void()> Tick;
+    QTimer* Timer;  // nullptr under the manual clock
+  };
+
+  TTimerId AddTimer(int intervalMs, int delayMs, std::function<void()> tick);
+  void FireTimer(TTimerId id);
+  void RunHandOvers();
+  std::int64_t NextDueMs() const;
+
+  TManualClock* Manual = nullptr;
+  TClock* TimeSource;
+  const std::thread::id LoopThread;
+  std::mutex Mutex;
+  std::condition_variable Changed;  // a hand-over arrived or finished, or Wake()
+  std::deque<TPendingStep*> Queue;
+  bool WakeRequested = false;
+  std::map<TTimerId, TTimerEntry> Timers;     // loop thread only
+  std::map<TWatchId, QSocketNotifier*> Watches;  // loop thread only
+  TTimerId NextTimerId = 1;
+  TWatchId NextWatchId = 1;
+};
+
+}  // namespace scoutor
