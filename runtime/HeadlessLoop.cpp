@@ -43,15 +43,7 @@ void THeadlessLoop::HandOver(std::function<void()> step) {
     step();
     return;
   }
-  // No allocation: the step and its outcome stay here until the loop's thread set Done, after
-  // which that thread no longer touches them.
-  TPendingStep pending{&step, nullptr, false};
-  std::unique_lock lock(Mutex);
-  Queue.push_back(&pending);
-  Changed.notify_all();
-  SignalWake();
-  Changed.wait(lock, [&] { return pending.Done; });
-  if (pending.Error) std::rethrow_exception(pending.Error);
+  HandOvers.Send(step, [this] { SignalWake(); });
 }
 
 void THeadlessLoop::Post(std::function<void()> step) {
@@ -60,25 +52,7 @@ void THeadlessLoop::Post(std::function<void()> step) {
   SignalWake();
 }
 
-void THeadlessLoop::RunHandOvers() {
-  for (;;) {
-    TPendingStep* pending;
-    {
-      std::lock_guard lock(Mutex);
-      if (Queue.empty()) return;
-      pending = Queue.front();
-      Queue.pop_front();
-    }
-    try {
-      (*pending->Step)();
-    } catch (...) {
-      pending->Error = std::current_exception();
-    }
-    std::lock_guard lock(Mutex);
-    pending->Done = true;
-    Changed.notify_all();
-  }
-}
+void THeadlessLoop::RunHandOvers() { HandOvers.RunAll(); }
 
 // Only the steps posted before this call: a step that posts another lets the loop serve
 // everything else before the new one runs.
@@ -225,8 +199,7 @@ bool THeadlessLoop::RunUntil(const std::function<bool()>& done, int timeoutMs) {
         return false;
       }
       if (now >= deadline) return false;
-      const bool pending = !Queue.empty() || !Posted.empty() || WakeRequested;
-      WakeRequested = false;
+      const bool pending = HandOvers.TakePending() || !Posted.empty();
       if (pending || until <= now)
         waitMs = 0;
       else if (until == kNever)
@@ -239,19 +212,11 @@ bool THeadlessLoop::RunUntil(const std::function<bool()>& done, int timeoutMs) {
 }
 
 void THeadlessLoop::ServiceHandOversUntil(const std::function<bool()>& done) {
-  for (;;) {
-    RunHandOvers();
-    if (done()) return;
-    std::unique_lock lock(Mutex);
-    Changed.wait(lock, [&] { return !Queue.empty() || WakeRequested; });
-    WakeRequested = false;
-  }
+  HandOvers.ServiceUntil(done);
 }
 
 void THeadlessLoop::Wake() {
-  std::lock_guard lock(Mutex);
-  WakeRequested = true;
-  Changed.notify_all();
+  HandOvers.Wake();
   SignalWake();
 }
 

@@ -14,6 +14,7 @@
 
 #include "runtime/Clock.h"
 #include "runtime/EventLoop.h"
+#include "runtime/HandOverQueue.h"
 
 namespace scoutor {
 
@@ -53,12 +54,6 @@ class THeadlessLoop final : public TEventLoop {
   std::size_t WatchCount() const { return Watches.size(); }
 
  private:
-  // Lives on the stack of the thread that handed the step over, which waits until Done.
-  struct TPendingStep {
-    std::function<void()>* Step;
-    std::exception_ptr Error;
-    bool Done = false;
-  };
   struct TTimerEntry {
     int IntervalMs;  // 0: single shot
     std::int64_t DueMs;
@@ -83,11 +78,9 @@ class THeadlessLoop final : public TEventLoop {
   TClock& Clock;
   const std::thread::id LoopThread;
   int WakeDescriptor = -1;  // eventfd: hand-overs, posts, Wake() and Quit() write it
-  std::mutex Mutex;
-  std::condition_variable Changed;  // a hand-over finished (its sender waits for that)
-  std::deque<TPendingStep*> Queue;
+  THandOverQueue HandOvers;
+  std::mutex Mutex;  // Posted and QuitRequested
   std::deque<std::function<void()>> Posted;
-  bool WakeRequested = false;
   bool QuitRequested = false;
   std::map<TTimerId, TTimerEntry> Timers;   // loop thread only
   std::map<TWatchId, TWatchEntry> Watches;  // loop thread only

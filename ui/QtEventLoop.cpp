@@ -21,7 +21,7 @@ TQtEventLoop::TQtEventLoop(TManualClock& clock)
 
 TQtEventLoop::~TQtEventLoop() {
   // A sender must never stay blocked on a loop that is gone.
-  RunHandOvers();
+  HandOvers.RunAll();
   for (auto& [id, timer] : Timers) delete timer.Timer;
   for (auto& [id, notifier] : Watches) delete notifier;
 }
@@ -31,34 +31,10 @@ void TQtEventLoop::HandOver(std::function<void()> step) {
     step();
     return;
   }
-  TPendingStep pending{&step, nullptr, false};
-  std::unique_lock lock(Mutex);
-  Queue.push_back(&pending);
-  Changed.notify_all();
   // Wakes Qt's loop, or the modal loop running on it, at once.
-  QMetaObject::invokeMethod(this, [this] { RunHandOvers(); }, Qt::QueuedConnection);
-  Changed.wait(lock, [&] { return pending.Done; });
-  if (pending.Error) std::rethrow_exception(pending.Error);
-}
-
-void TQtEventLoop::RunHandOvers() {
-  for (;;) {
-    TPendingStep* pending;
-    {
-      std::lock_guard lock(Mutex);
-      if (Queue.empty()) return;
-      pending = Queue.front();
-      Queue.pop_front();
-    }
-    try {
-      (*pending->Step)();
-    } catch (...) {
-      pending->Error = std::current_exception();
-    }
-    std::lock_guard lock(Mutex);
-    pending->Done = true;
-    Changed.notify_all();
-  }
+  HandOvers.Send(step, [this] {
+    QMetaObject::invokeMethod(this, [this] { HandOvers.RunAll(); }, Qt::QueuedConnection);
+  });
 }
 
 void TQtEventLoop::Post(std::function<void()> step) {
@@ -135,20 +111,10 @@ void TQtEventLoop::StopWatching(TWatchId id) {
 }
 
 void TQtEventLoop::ServiceHandOversUntil(const std::function<bool()>& done) {
-  for (;;) {
-    RunHandOvers();
-    if (done()) return;
-    std::unique_lock lock(Mutex);
-    Changed.wait(lock, [&] { return !Queue.empty() || WakeRequested; });
-    WakeRequested = false;
-  }
+  HandOvers.ServiceUntil(done);
 }
 
-void TQtEventLoop::Wake() {
-  std::lock_guard lock(Mutex);
-  WakeRequested = true;
-  Changed.notify_all();
-}
+void TQtEventLoop::Wake() { HandOvers.Wake(); }
 
 bool TQtEventLoop::IsLoopThread() const { return std::this_thread::get_id() == LoopThread; }
 

@@ -7,16 +7,13 @@
 // them, with Qt's pending events served in between; descriptors and hand-overs stay real.
 #include <QObject>
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <exception>
 #include <map>
-#include <mutex>
 #include <thread>
 
 #include "runtime/Clock.h"
 #include "runtime/EventLoop.h"
+#include "runtime/HandOverQueue.h"
 
 class QSocketNotifier;
 class QTimer;
@@ -55,12 +52,6 @@ class TQtEventLoop final : public QObject, public TEventLoop {
   std::size_t WatchCount() const { return Watches.size(); }
 
  private:
-  // Lives on the stack of the thread that handed the step over, which waits until Done.
-  struct TPendingStep {
-    std::function<void()>* Step;
-    std::exception_ptr Error;
-    bool Done = false;
-  };
   struct TTimerEntry {
     int IntervalMs;  // 0: single shot
     std::int64_t DueMs;
@@ -70,16 +61,12 @@ class TQtEventLoop final : public QObject, public TEventLoop {
 
   TTimerId AddTimer(int intervalMs, int delayMs, std::function<void()> tick);
   void FireTimer(TTimerId id);
-  void RunHandOvers();
   std::int64_t NextDueMs() const;
 
   TManualClock* Manual = nullptr;
   TClock* TimeSource;
   const std::thread::id LoopThread;
-  std::mutex Mutex;
-  std::condition_variable Changed;  // a hand-over arrived or finished, or Wake()
-  std::deque<TPendingStep*> Queue;
-  bool WakeRequested = false;
+  THandOverQueue HandOvers;
   std::map<TTimerId, TTimerEntry> Timers;     // loop thread only
   std::map<TWatchId, QSocketNotifier*> Watches;  // loop thread only
   TTimerId NextTimerId = 1;
