@@ -66,8 +66,7 @@ int RunAutoIP(const TAutoIPOptions& options, const TGlobalOptions& global) {
   scan.Run(options.WaitMs, [&] { return scan.Find(idText) != nullptr; });
   const TDeviceInfo* found = scan.Find(idText);
   if (found == nullptr) {
-    Status("device " + idText + " did not answer the scan");
-    return 1;
+    return output.Error(1, "device " + idText + " did not answer the scan", {{"id", idText}});
   }
   TAutoIPResult result;
   result.Device = *found;
@@ -87,12 +86,13 @@ int RunAutoIP(const TAutoIPOptions& options, const TGlobalOptions& global) {
          " (one ping per candidate, several at a time)");
   const TAddressChoice choice = ChooseFreeAddress(session, found->Interface);
   if (!choice.Error.empty()) {
-    Status("choosing an address failed: " + OneLine(choice.Error));
-    return 1;
+    return output.Error(1, "choosing an address failed: " + OneLine(choice.Error),
+                        {{"id", idText}, {"interface", found->Interface}});
   }
   if (!choice.Found) {
-    Status("no free address found in the subnet of interface " + Printable(found->Interface));
-    return 1;
+    return output.Error(
+        1, "no free address found in the subnet of interface " + Printable(found->Interface),
+        {{"id", idText}, {"interface", found->Interface}});
   }
   const std::string& address = choice.Address;
   result.Changed = true;

@@ -125,11 +125,11 @@ void AddSetIPCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode)
   CLI::Option* dhcp =
       command->add_flag("--dhcp", options->DHCP, "Obtain the address automatically (DHCP)");
   CLI::Option* address =
-      command->add_option("--ip", options->Address, "Static address")->check(CLI::ValidIPV4);
+      command->add_option("--ip", options->Address, "Static address")->transform(IPv4Text());
   CLI::Option* mask =
-      command->add_option("--mask", options->Mask, "Subnet mask")->check(CLI::ValidIPV4);
+      command->add_option("--mask", options->Mask, "Subnet mask")->transform(IPv4Text());
   CLI::Option* gateway =
-      command->add_option("--gateway", options->Gateway, "Default gateway")->check(CLI::ValidIPV4);
+      command->add_option("--gateway", options->Gateway, "Default gateway")->transform(IPv4Text());
   address->needs(mask)->needs(gateway);
   mask->needs(address);
   gateway->needs(address);

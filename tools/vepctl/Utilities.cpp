@@ -27,15 +27,12 @@ int RunChooseIP(const std::string& local, const TGlobalOptions& global) {
   const TOutput output(global.Json);
   TSession session(global.Debug);
   const TAddressChoice choice = ChooseFreeAddress(session, local);
-  if (!choice.Error.empty()) {
-    std::fprintf(stderr, "vepctl: choosing an address failed: %s\n", OneLine(choice.Error).c_str());
-    return 1;
-  }
-  if (!choice.Found) {
-    std::fprintf(stderr, "vepctl: no free address found in the subnet of interface %s\n",
-                 local.c_str());
-    return 1;
-  }
+  if (!choice.Error.empty())
+    return output.Error(1, "choosing an address failed: " + OneLine(choice.Error),
+                        {{"interface", local}});
+  if (!choice.Found)
+    return output.Error(1, "no free address found in the subnet of interface " + local,
+                        {{"interface", local}});
   output.Record({{"interface", local},
                  {"ip", choice.Address},
                  {"mask", choice.Mask},
@@ -46,9 +43,7 @@ int RunChooseIP(const std::string& local, const TGlobalOptions& global) {
 
 int RunMacToID(const std::string& text, const TGlobalOptions& global) {
   const TOutput output(global.Json);
-  // Bytes the text does not set stay zero.
-  TVEPNodeID id{};
-  VEPMacToID(text.c_str(), id.data());
+  const TVEPNodeID id = DeviceNodeID(text);
   char hex[3 * sizeof id];
   for (std::size_t i = 0; i < id.size(); ++i)
     std::snprintf(hex + 3 * i, sizeof hex - 3 * i, i + 1 < id.size() ? "%2.2X " : "%2.2X", id[i]);
@@ -67,7 +62,7 @@ void AddPingCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) 
       "a check that could not be made is shown as failed, with the reason.");
   command->add_option("ADDRESS", *address, "Dotted IPv4 address")
       ->required()
-      ->check(CLI::ValidIPV4);
+      ->transform(IPv4Text());
   command->callback([address, &global, &exitCode] { exitCode = RunPing(*address, global); });
 }
 
@@ -82,7 +77,7 @@ void AddChooseIPCommand(CLI::App& app, const TGlobalOptions& global, int& exitCo
       "gateway. Exit 1 when none is found.");
   command->add_option("LOCAL-ADDRESS", *local, "Dotted address of a local interface")
       ->required()
-      ->check(CLI::ValidIPV4);
+      ->transform(IPv4Text());
   command->callback([local, &global, &exitCode] { exitCode = RunChooseIP(*local, global); });
 }
 
@@ -91,8 +86,11 @@ void AddMacToIDCommand(CLI::App& app, const TGlobalOptions& global, int& exitCod
   CLI::App* command = app.add_subcommand(
       "mac-to-id", "Print the 8-byte node ID of a device's ID text");
   command->footer(
-      "Prints the bytes in hexadecimal; bytes the text does not give stay 00.");
-  command->add_option("TEXT", *text, "ID text, e.g. 00:0A:1B:2C:3D:4E")->required();
+      "Prints the bytes in hexadecimal. The text is checked as every command checks an\n"
+      "ID: six hexadecimal bytes joined by colons, else a usage error (exit 2).");
+  command->add_option("TEXT", *text, "ID text, e.g. 00:0A:1B:2C:3D:4E")
+      ->required()
+      ->check(DeviceIDText());
   command->callback([text, &global, &exitCode] { exitCode = RunMacToID(*text, global); });
 }
 
