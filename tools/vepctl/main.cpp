@@ -51,7 +51,7 @@ int UsageError(const CLI::App& app, const CLI::ParseError& error, int argc, char
     message += " (vepctl --help lists the commands)";
     return ReportError(json, 2, message, {{"command", unknown}});
   }
-  return ReportError(json, 2, error.what());
+  return ReportError(json, 2, std::string(error.what()) + " (--help tells more)");
 }
 
 }  // namespace
