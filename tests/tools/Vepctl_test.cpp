@@ -77,11 +77,15 @@ TEST(VepctlUsage, AnUnknownCommandIsAUsageError) {
   EXPECT_EQ(RunHere("frobnicate 2>/dev/null").Exit, 2);
 }
 
-TEST(VepctlUsage, AGarbledDeviceIDIsAUsageError) {
-  const TRun run = RunHere("get-ip 00:0A:1B 2>&1");
-  EXPECT_EQ(run.Exit, 2);
-  EXPECT_THAT(run.Output, HasSubstr("not a device ID"));
+// mac-to-id checks its text as every other command checks an ID.
+TEST(VepctlUsage, AGarbledDeviceIDIsAUsageErrorInEveryCommand) {
+  for (const char* arguments : {"get-ip 00:0A:1B", "mac-to-id hello"}) {
+    const TRun run = RunHere(std::string(arguments) + " 2>&1");
+    EXPECT_EQ(run.Exit, 2) << arguments;
+    EXPECT_THAT(run.Output, HasSubstr("not a device ID")) << arguments;
+  }
   EXPECT_EQ(RunHere("auto-ip 00:0A:1B:2C:3D:XY 2>/dev/null").Exit, 2);
+  EXPECT_EQ(RunHere("mac-to-id 1:2:3 2>/dev/null").Exit, 2);
 }
 
 TEST(VepctlUsage, SetIPNeedsDHCPOrAWholeStaticConfiguration) {
@@ -138,13 +142,6 @@ TEST(VepctlUsage, MacToIDPrintsTheEightBytesOfTheNodeID) {
   EXPECT_EQ(nlohmann::json::parse(run.Output),
             (nlohmann::json{{"id_text", "00:0A:1B:2C:3D:4E"},
                             {"node_id", "00 01 00 0A 1B 2C 3D 4E"}}));
-}
-
-TEST(VepctlUsage, MacToIDChecksItsTextAsEveryCommandChecksAnID) {
-  const TRun run = RunHere("mac-to-id hello 2>&1");
-  EXPECT_EQ(run.Exit, 2);
-  EXPECT_THAT(run.Output, HasSubstr("not a device ID"));
-  EXPECT_EQ(RunHere("mac-to-id 1:2:3 2>/dev/null").Exit, 2);
 }
 
 TEST(VepctlUsage, AnUnknownCommandIsNamedWithTheClosestCommand) {

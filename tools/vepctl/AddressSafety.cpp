@@ -39,8 +39,7 @@ std::string SettingsProblem(const std::string& address, const std::string& mask,
     return "the mask " + mask + " leaves no room for a device, its gateway and a broadcast " +
            "address (at most /30, 255.255.255.252)";
   const std::uint32_t network = ip & subnetMask;
-  if (ip == network)
-    return address + " is the network address of its subnet (mask " + mask + ")";
+  if (ip == network) return address + " is the network address of its subnet (mask " + mask + ")";
   if (ip == (network | ~subnetMask))
     return address + " is the broadcast address of its subnet (mask " + mask + ")";
   if (router == 0) return {};
@@ -53,8 +52,8 @@ std::string SettingsProblem(const std::string& address, const std::string& mask,
   return {};
 }
 
-std::string AddressUser(TSession& session, const std::string& address,
-                        const std::string& deviceID, int scanWaitMs) {
+std::string AddressUser(TSession& session, const std::string& address, const std::string& deviceID,
+                        int scanWaitMs) {
   for (const TLocalInterface& local : TLocalInterfaces::List())
     if (local.Address == address) return "this host (interface " + local.Device + ")";
 
@@ -67,8 +66,10 @@ std::string AddressUser(TSession& session, const std::string& address,
   bool ownAddress = false;
   scan.OnReply = [&](const TDeviceInfo& reply) {
     if (reply.IPAddress != address) return;
-    if (reply.ID == deviceID) ownAddress = true;
-    else if (user.empty()) user = "device " + reply.ID + " (it answered the scan from there)";
+    if (reply.ID == deviceID)
+      ownAddress = true;
+    else if (user.empty())
+      user = "device " + reply.ID + " (it answered the scan from there)";
   };
   scan.Run(scanWaitMs, [&] { return ownAddress || !user.empty(); });
   if (ownAddress) return {};

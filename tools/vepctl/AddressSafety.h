@@ -19,7 +19,7 @@ std::string SettingsProblem(const std::string& address, const std::string& mask,
 // a scan (listening `scanWaitMs`), or anything that answers a ping or that the kernel's
 // neighbour table holds afterwards. The device `deviceID` itself at that address is no
 // conflict; nor is anything else then, as the address is already the device's.
-std::string AddressUser(TSession& session, const std::string& address,
-                        const std::string& deviceID, int scanWaitMs);
+std::string AddressUser(TSession& session, const std::string& address, const std::string& deviceID,
+                        int scanWaitMs);
 
 }  // namespace scoutor::vepctl

@@ -34,15 +34,21 @@ struct TAutoIPResult {
   std::optional<TCheckResult> Check;  // the last ping of the device
 };
 
-void Status(const std::string& text) { std::fprintf(stderr, "vepctl: %s\n", text.c_str()); }
+void Status(const std::string& text) {
+  std::fprintf(stderr, "vepctl: %s\n", text.c_str());
+}
 
 void PrintResult(const TOutput& output, const TAutoIPResult& result) {
-  TRecord record = {{"id", result.Device.ID},         {"interface", result.Device.Interface},
-                    {"old_ip", result.Device.IPAddress}, {"changed", result.Changed},
-                    {"ip", result.Address},           {"mask", result.Mask},
+  TRecord record = {{"id", result.Device.ID},
+                    {"interface", result.Device.Interface},
+                    {"old_ip", result.Device.IPAddress},
+                    {"changed", result.Changed},
+                    {"ip", result.Address},
+                    {"mask", result.Mask},
                     {"gateway", result.Gateway}};
-  std::string text = "id=" + Printable(result.Device.ID) + " old_ip=" +
-                     Printable(result.Device.IPAddress) + " ip=" + Printable(result.Address);
+  std::string text = "id=" + Printable(result.Device.ID) +
+                     " old_ip=" + Printable(result.Device.IPAddress) +
+                     " ip=" + Printable(result.Address);
   if (result.Changed) text += " mask=" + result.Mask + " gateway=" + result.Gateway;
   if (result.Check) {
     text += " " + AddReachability(record, *result.Check);
@@ -98,8 +104,8 @@ int RunAutoIP(const TAutoIPOptions& options, const TGlobalOptions& global) {
   const std::string& address = choice.Address;
   // The choice comes from the interface's own settings; a subnet too small or a gateway
   // outside it would still give the device settings that cannot work.
-  const TRecord fields = {{"id", idText}, {"new_ip", address}, {"mask", choice.Mask},
-                          {"gateway", choice.Gateway}};
+  const TRecord fields = {
+      {"id", idText}, {"new_ip", address}, {"mask", choice.Mask}, {"gateway", choice.Gateway}};
   const std::string problem = SettingsProblem(address, choice.Mask, choice.Gateway);
   if (!problem.empty()) return output.Error(2, "refused: " + problem, fields);
   for (const TDeviceInfo& other : scan.Devices())

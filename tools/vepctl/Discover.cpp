@@ -55,8 +55,7 @@ int RunDiscover(const TDiscoverOptions& options, const TGlobalOptions& global) {
 
 void AddDiscoverCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) {
   auto options = std::make_shared<TDiscoverOptions>();
-  CLI::App* command = app.add_subcommand(
-      "discover", "List the devices that answer a scan");
+  CLI::App* command = app.add_subcommand("discover", "List the devices that answer a scan");
   command->footer(
       "Sends five discovery broadcasts 500 ms apart and lists each device that\n"
       "answers, once, as soon as its first reply comes: name, type, IP address, ID\n"

@@ -50,8 +50,7 @@ int RunGetIP(const TGetIPOptions& options, const TGlobalOptions& global) {
   const TOutput output(global.Json);
   TSession session(global.Debug);
   const TVEPNodeID device = DeviceNodeID(options.ID);
-  const std::optional<TDeviceInfo> settings =
-      Ask(session, device, options.WaitMs);
+  const std::optional<TDeviceInfo> settings = Ask(session, device, options.WaitMs);
   if (!settings)
     return output.Error(1,
                         "Communication Failed: no answer from " + IDText(device) + " within " +
@@ -138,10 +137,8 @@ void AddWaitOption(CLI::App& command, int& waitMs) {
 
 void AddGetIPCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) {
   auto options = std::make_shared<TGetIPOptions>();
-  CLI::App* command = app.add_subcommand(
-      "get-ip", "Ask a device for its IP settings");
-  command->footer(
-      "Prints the settings the device reports. Exit 1 without an answer.");
+  CLI::App* command = app.add_subcommand("get-ip", "Ask a device for its IP settings");
+  command->footer("Prints the settings the device reports. Exit 1 without an answer.");
   command->add_option("ID", options->ID, "The device's ID, e.g. 00:0A:1B:2C:3D:4E")
       ->required()
       ->check(DeviceIDText());
@@ -151,8 +148,8 @@ void AddGetIPCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode)
 
 void AddSetIPCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) {
   auto options = std::make_shared<TSetIPOptions>();
-  CLI::App* command = app.add_subcommand(
-      "set-ip", "Send a device new IP settings (DHCP or static)");
+  CLI::App* command =
+      app.add_subcommand("set-ip", "Send a device new IP settings (DHCP or static)");
   command->footer(
       "Give either --dhcp or all of --ip, --mask and --gateway (--gateway 0.0.0.0: none).\n"
       "Refused (exit 2, nothing sent): 0.0.0.0 or 255.255.255.255, the subnet's network\n"

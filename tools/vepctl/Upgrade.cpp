@@ -32,24 +32,31 @@ struct TUpgradeOptions {
 // How often the TFTP client sends its last packet again when a wait for the device's answer
 // ends in silence. Not part of the library's C interface: vepctl sets it on the engine's own
 // client, which it can reach since it links the engine statically.
-void SetUploadRetries(int retries) { EngineInstance->Tftp().Retries = retries; }
+void SetUploadRetries(int retries) {
+  EngineInstance->Tftp().Retries = retries;
+}
 
-void Status(const char* text) { std::fprintf(stderr, "vepctl: %s\n", text); }
+void Status(const char* text) {
+  std::fprintf(stderr, "vepctl: %s\n", text);
+}
 
 int RunUpgrade(const TUpgradeOptions& options, const TGlobalOptions& global) {
   const TOutput output(global.Json);
   const TRecord fields = {{"file", options.File}, {"address", options.Address}};
   std::error_code sizeError;
   if (!options.AllowEmpty && std::filesystem::file_size(options.File, sizeError) == 0 && !sizeError)
-    return output.Error(2, "the firmware file " + options.File + " is empty (--allow-empty sends it)",
-                        fields);
+    return output.Error(
+        2, "the firmware file " + options.File + " is empty (--allow-empty sends it)", fields);
   TSession session(global.Debug);
   if (options.Retries) SetUploadRetries(*options.Retries);
   TProgressDisplay display(isatty(STDERR_FILENO) == 1);
   session.Vep().HandleUpgradeProgress = [&display](std::uint32_t, const TVEPProgressEvent& event) {
-    if (event.Kind == upStarted) display.Started(event.Value);
-    else if (event.Kind == upProgress) display.Progress(event.Value);
-    else display.Ended();
+    if (event.Kind == upStarted)
+      display.Started(event.Value);
+    else if (event.Kind == upProgress)
+      display.Progress(event.Value);
+    else
+      display.Ended();
   };
   const auto attempt = [&] {
     session.ForgetUpgradeFailure();
@@ -93,8 +100,7 @@ int RunUpgrade(const TUpgradeOptions& options, const TGlobalOptions& global) {
 
 void AddUpgradeCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) {
   auto options = std::make_shared<TUpgradeOptions>();
-  CLI::App* command = app.add_subcommand(
-      "upgrade", "Upload a firmware file to a device by TFTP");
+  CLI::App* command = app.add_subcommand("upgrade", "Upload a firmware file to a device by TFTP");
   command->footer(
       "When the device refuses the first attempt (result 1), tries once more after\n"
       "10 s. Shows the progress on standard error and prints the result code: 0\n"
@@ -105,8 +111,9 @@ void AddUpgradeCommand(CLI::App& app, const TGlobalOptions& global, int& exitCod
   command->add_option("ADDRESS", options->Address, "The device's IPv4 address")
       ->required()
       ->transform(IPv4Text());
-  command->add_option("--retries", options->Retries,
-                      "Send a packet again this often when the device stays silent (4 s each)")
+  command
+      ->add_option("--retries", options->Retries,
+                   "Send a packet again this often when the device stays silent (4 s each)")
       ->option_text("N (default 0)")
       ->check(CLI::Range(0, 100));
   command->add_flag("--allow-empty", options->AllowEmpty,

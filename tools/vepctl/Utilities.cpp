@@ -55,8 +55,7 @@ int RunMacToID(const std::string& text, const TGlobalOptions& global) {
 
 void AddPingCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) {
   auto address = std::make_shared<std::string>();
-  CLI::App* command = app.add_subcommand(
-      "ping", "Check whether an address answers a ping");
+  CLI::App* command = app.add_subcommand("ping", "Check whether an address answers a ping");
   command->footer(
       "Sends one ICMP echo request and waits up to 5 s. Exit 0 when it is answered;\n"
       "a check that could not be made is shown as failed, with the reason.");
@@ -68,8 +67,8 @@ void AddPingCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) 
 
 void AddChooseIPCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) {
   auto local = std::make_shared<std::string>();
-  CLI::App* command = app.add_subcommand(
-      "choose-ip", "Find a free address in the subnet of a local interface");
+  CLI::App* command =
+      app.add_subcommand("choose-ip", "Find a free address in the subnet of a local interface");
   command->footer(
       "Tries the addresses after the interface's own, one ping each, several at a\n"
       "time, and prints the first that does not answer and that no host holds (its\n"
@@ -83,8 +82,8 @@ void AddChooseIPCommand(CLI::App& app, const TGlobalOptions& global, int& exitCo
 
 void AddMacToIDCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) {
   auto text = std::make_shared<std::string>();
-  CLI::App* command = app.add_subcommand(
-      "mac-to-id", "Print the 8-byte node ID of a device's ID text");
+  CLI::App* command =
+      app.add_subcommand("mac-to-id", "Print the 8-byte node ID of a device's ID text");
   command->footer(
       "Prints the bytes in hexadecimal. The text is checked as every command checks an\n"
       "ID: six hexadecimal bytes joined by colons, else a usage error (exit 2).");

@@ -51,8 +51,9 @@ int main(int argc, char** argv) {
       ->check(CLI::ExistingFile.description(""));
   long long count = 0;
   deviceGroup
-      ->add_option("--count", count, "Generate N (0.." + std::to_string(kMaxCount) +
-                                         ") more devices with consecutive addresses:")
+      ->add_option("--count", count,
+                   "Generate N (0.." + std::to_string(kMaxCount) +
+                       ") more devices with consecutive addresses:")
       ->type_name("N")
       ->check(CLI::Validator(
           [](const std::string& text) {
