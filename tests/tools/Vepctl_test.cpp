@@ -428,6 +428,20 @@ TEST_F(VepctlNetwork, SetIPRefusesAnAddressInUseUnlessForced) {
   }
 }
 
+// A device that answers 1.5 s late: the acknowledgement of a set-ip that gave up at once
+// reaches the get-ip that follows, before that get-ip's own answer.
+TEST_F(VepctlNetwork, GetIPTakesNoLateSetIPAcknowledgementForItsAnswer) {
+  Bed->Spawn(Near, {kVepsim, "--delay", "1500", "--device",
+                    std::string("mac=") + kNearID + ",ip=10.0.0.7,mask=255.255.255.0,gw=10.0.0.254"});
+  WaitForListener(Near, 17784);
+  EXPECT_EQ(Vepctl(std::string("set-ip ") + kNearID + " --dhcp --wait 0").Exit, 1);
+  const TRun run = Vepctl(std::string("--json get-ip ") + kNearID + " --wait 5000");
+  ASSERT_EQ(run.Exit, 0);
+  const nlohmann::json settings = nlohmann::json::parse(run.Output);
+  EXPECT_EQ(settings.at("dhcp"), true);
+  EXPECT_EQ(settings.at("mask"), "255.255.255.0");
+}
+
 TEST_F(VepctlNetwork, GetIPWithoutAnAnswerSaysSoAndExitsOne) {
   StartDevices();
   const TRun run = Vepctl("get-ip 00:0A:1B:2C:3D:99 --wait 500", true);

@@ -32,17 +32,26 @@ struct TSetIPOptions {
 };
 
 // Sends a get-IP request and waits for the first answer that names the device; the answer's
-// record, or nothing after `waitMs`. Answers from other devices are not taken.
+// record, or nothing after `waitMs`. Answers from other devices are not taken, nor a set-IP
+// acknowledgement (a late one, to an earlier set-ip): OnIPSet follows OnIPConfig for the same
+// event at once and takes back what OnIPConfig took from it.
 std::optional<TDeviceInfo> Ask(TSession& session, const TVEPNodeID& device, int waitMs) {
   const std::string expected = IDText(device);
   std::optional<TDeviceInfo> answer;
+  bool justTaken = false;
   TVEPInterface& vep = session.Vep();
-  vep.OnIPConfig.Set(&answer, [&answer, &expected](TVEPInterface&, const TDeviceInfo& info) {
-    if (!answer && info.ID == expected) answer = info;
+  vep.OnIPConfig.Set(&answer, [&](TVEPInterface&, const TDeviceInfo& info) {
+    justTaken = !answer && info.ID == expected;
+    if (justTaken) answer = info;
+  });
+  vep.OnIPSet.Set(&answer, [&](TVEPInterface&, const TDeviceInfo&) {
+    if (justTaken) answer.reset();
+    justTaken = false;
   });
   vep.GetIP(device);
   session.Wait([&answer] { return answer.has_value(); }, waitMs);
   vep.OnIPConfig.Set(nullptr, {});
+  vep.OnIPSet.Set(nullptr, {});
   return answer;
 }
 
