@@ -110,6 +110,7 @@ void TVEPInterface::Dispatch(std::uint32_t event, const void* record) {
       info.IPAddress = Text(acknowledged.IPAddress);
       info.ID = Text(acknowledged.ID);
       OnIPConfig(*this, info);
+      OnIPSet(*this, info);
       break;
     }
     case vepUpgradeProgress:

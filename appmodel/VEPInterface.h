@@ -46,6 +46,9 @@ class TVEPInterface {
 
   THandlerSlot<TVEPInterface&, const TDeviceInfo&> OnDeviceFound;  // vepDeviceFound
   THandlerSlot<TVEPInterface&, const TDeviceInfo&> OnIPConfig;     // vepIPConfig and vepIPSet
+  // vepIPSet alone (after OnIPConfig), for a caller that must tell a set-IP acknowledgement
+  // from a get-IP reply; the windows leave it empty.
+  THandlerSlot<TVEPInterface&, const TDeviceInfo&> OnIPSet;
   THandlerSlot<TVEPInterface&, int> OnScanProgress;                // step 0 at start, then 1
   THandlerSlot<TVEPInterface&> OnScanDone;
 

@@ -43,6 +43,15 @@ void ConnectTo(TSocketHandle socket, const sockaddr_in& peer) {
   TSocketStack::CheckResult(connect(socket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer));
 }
 
+// The kernel reports an ICMP error (a port unreachable: no TFTP server there) to a socket that
+// is not connected only when asked to; the next receive then fails with it ("Connection
+// refused") instead of the upload waiting out its time-outs. Set before the request goes, as
+// on loopback the error can come before the send returns.
+void ReportIcmpErrors(TSocketHandle socket) {
+  const int on = 1;
+  TSocketStack::CheckResult(setsockopt(socket, IPPROTO_IP, IP_RECVERR, &on, sizeof on));
+}
+
 void SendToPeer(TSocketHandle socket, const TBytes& packet) {
   const long sent = send(socket, packet.data(), packet.size(), 0);
   if (sent == -1 && TSocketStack::CheckResult(-1, {EMSGSIZE})) throw EIdPackageSizeTooBig();
@@ -366,6 +375,7 @@ void TTftpClient::ResendCurrentPacket(TTransfer& transfer) {
 void TTftpClient::SendCurrentPacket(TTransfer& transfer) {
   const TBytes& packet = transfer.Packet;
   if (transfer.State == TState::AwaitRequestReply) {
+    ReportIcmpErrors(GetSocket().Handle());
     SendDatagram(transfer.ServerHost, transfer.ServerPort, packet.data(), packet.size());
   } else {
     SendToPeer(GetSocket().Handle(), packet);

@@ -156,6 +156,21 @@ TEST_F(VEPInterfaceDispatchTest, SettingsAndAcknowledgementsBothGoToTheConfigSlo
   EXPECT_EQ(Configs[1], ack);
 }
 
+TEST_F(VEPInterfaceDispatchTest, ALateGetIPReplyIsNoSetIPAcknowledgement) {
+  std::vector<TDeviceInfo> acknowledgements;
+  Vep.OnIPSet.Set(this,
+                  [&](TVEPInterface&, const TDeviceInfo& d) { acknowledgements.push_back(d); });
+  TVEPIPConfigEvent lateSettings{"00:0A:1B:2C:3D:4E", "192.168.1.5", "10.0.0.7", "255.0.0.0",
+                                 "10.0.0.1", 0};
+  Raise(vepIPConfig, &lateSettings);
+  EXPECT_TRUE(acknowledgements.empty());
+
+  TVEPIPSetEvent acknowledgement{"00:0A:1B:2C:3D:4E", "10.0.0.7"};
+  Raise(vepIPSet, &acknowledgement);
+  ASSERT_EQ(acknowledgements.size(), 1u);
+  EXPECT_EQ(acknowledgements[0].ID, "00:0A:1B:2C:3D:4E");
+}
+
 TEST_F(VEPInterfaceDispatchTest, RecordsOwnTheirTextsAfterTheEngineRecordIsGone) {
   Vep.OnDeviceFound.Set(this, [&](TVEPInterface&, const TDeviceInfo& d) { Found.push_back(d); });
   {

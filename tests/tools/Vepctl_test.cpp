@@ -77,11 +77,15 @@ TEST(VepctlUsage, AnUnknownCommandIsAUsageError) {
   EXPECT_EQ(RunHere("frobnicate 2>/dev/null").Exit, 2);
 }
 
-TEST(VepctlUsage, AGarbledDeviceIDIsAUsageError) {
-  const TRun run = RunHere("get-ip 00:0A:1B 2>&1");
-  EXPECT_EQ(run.Exit, 2);
-  EXPECT_THAT(run.Output, HasSubstr("not a device ID"));
+// mac-to-id checks its text as every other command checks an ID.
+TEST(VepctlUsage, AGarbledDeviceIDIsAUsageErrorInEveryCommand) {
+  for (const char* arguments : {"get-ip 00:0A:1B", "mac-to-id hello"}) {
+    const TRun run = RunHere(std::string(arguments) + " 2>&1");
+    EXPECT_EQ(run.Exit, 2) << arguments;
+    EXPECT_THAT(run.Output, HasSubstr("not a device ID")) << arguments;
+  }
   EXPECT_EQ(RunHere("auto-ip 00:0A:1B:2C:3D:XY 2>/dev/null").Exit, 2);
+  EXPECT_EQ(RunHere("mac-to-id 1:2:3 2>/dev/null").Exit, 2);
 }
 
 TEST(VepctlUsage, SetIPNeedsDHCPOrAWholeStaticConfiguration) {
@@ -140,10 +144,79 @@ TEST(VepctlUsage, MacToIDPrintsTheEightBytesOfTheNodeID) {
                             {"node_id", "00 01 00 0A 1B 2C 3D 4E"}}));
 }
 
-TEST(VepctlUsage, MacToIDLeavesBytesTheTextDoesNotGiveAtZero) {
-  const TRun run = RunHere("mac-to-id 1:2:3");
+TEST(VepctlUsage, AnUnknownCommandIsNamedWithTheClosestCommand) {
+  const TRun run = RunHere("dicover 2>&1");
+  EXPECT_EQ(run.Exit, 2);
+  EXPECT_THAT(run.Output, HasSubstr("unknown command 'dicover'; did you mean 'discover'?"));
+  EXPECT_THAT(RunHere("set-iq 00:0A:1B:2C:3D:4E 2>&1").Output, HasSubstr("did you mean 'set-ip'?"));
+}
+
+TEST(VepctlUsage, VersionIsTheProjectsVersion) {
+  const TRun run = RunHere("--version");
   EXPECT_EQ(run.Exit, 0);
-  EXPECT_EQ(run.Output, "00 01 01 02 03 00 00 00\n");
+  EXPECT_EQ(run.Output, "vepctl " SCOUTOR_VERSION "\n");
+}
+
+TEST(VepctlUsage, AFullDiskOnStandardOutputEndsWithExitOne) {
+  EXPECT_EQ(RunHere("mac-to-id 00:0A:1B:2C:3D:4E > /dev/full 2>/dev/null").Exit, 1);
+  EXPECT_EQ(RunHere("--help > /dev/full 2>/dev/null").Exit, 1);
+}
+
+TEST(VepctlUsage, WithJsonEveryErrorIsOneObjectWithItsCode) {
+  TRun run = RunHere("--json mac-to-id hello 2>/dev/null");
+  EXPECT_EQ(run.Exit, 2);
+  std::vector<nlohmann::json> lines = JsonLines(run.Output);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].at("code"), 2);
+  EXPECT_THAT(lines[0].at("error").get<std::string>(), HasSubstr("not a device ID"));
+
+  run = RunHere("--json frobnicate 2>/dev/null");
+  lines = JsonLines(run.Output);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].at("command"), "frobnicate");
+
+  run = RunHere("set-ip 00:0A:1B:2C:3D:4E --ip 10.0.0.0 --mask 255.255.255.0 --gateway 0.0.0.0 "
+                "--json 2>/dev/null");
+  EXPECT_EQ(run.Exit, 2);
+  lines = JsonLines(run.Output);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].at("code"), 2);
+  EXPECT_EQ(lines[0].at("id"), "00:0A:1B:2C:3D:4E");
+  EXPECT_EQ(lines[0].at("new_ip"), "10.0.0.0");
+}
+
+// These refusals come before the engine starts: nothing is sent.
+TEST(VepctlUsage, SetIPRefusesSettingsThatCannotWork) {
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {"--ip 0.0.0.0 --mask 255.255.255.0 --gateway 0.0.0.0", "0.0.0.0 is no address"},
+      {"--ip 255.255.255.255 --mask 255.255.255.0 --gateway 0.0.0.0", "the broadcast address"},
+      {"--ip 10.0.0.0 --mask 255.255.255.0 --gateway 0.0.0.0", "network address of its subnet"},
+      {"--ip 10.0.0.255 --mask 255.255.255.0 --gateway 0.0.0.0", "broadcast address of its subnet"},
+      {"--ip 010.001.002.063 --mask 255.255.255.192 --gateway 0.0.0.0",
+       "10.1.2.63 is the broadcast address of its subnet"},
+      {"--ip 10.0.0.5 --mask 255.0.255.0 --gateway 0.0.0.0", "not a subnet mask"},
+      {"--ip 10.0.0.5 --mask 0.0.0.0 --gateway 0.0.0.0", "not a subnet mask"},
+      {"--ip 10.0.0.5 --mask 255.255.255.254 --gateway 0.0.0.0", "at most /30"},
+      {"--ip 10.0.0.5 --mask 255.255.255.255 --gateway 0.0.0.0", "at most /30"},
+      {"--ip 10.0.0.5 --mask 255.255.255.0 --gateway 10.0.1.1", "outside the subnet"},
+      {"--ip 10.0.0.5 --mask 255.255.255.0 --gateway 10.0.0.5", "the device's own address"},
+  };
+  for (const auto& [settings, message] : refused) {
+    const TRun run = RunHere("set-ip 00:0A:1B:2C:3D:4E " + settings + " --force 2>&1");
+    EXPECT_EQ(run.Exit, 2) << settings;
+    EXPECT_THAT(run.Output, HasSubstr(message)) << settings;
+  }
+}
+
+TEST(VepctlUsage, AnEmptyFirmwareFileIsRefusedUnlessAllowed) {
+  char pattern[] = "/tmp/scoutor-empty-XXXXXX";
+  const int descriptor = mkstemp(pattern);
+  ASSERT_GE(descriptor, 0);
+  close(descriptor);
+  const TRun run = RunHere(std::string("upgrade ") + pattern + " 10.0.0.5 2>&1");
+  std::filesystem::remove(pattern);
+  EXPECT_EQ(run.Exit, 2);
+  EXPECT_THAT(run.Output, HasSubstr("is empty (--allow-empty sends it)"));
 }
 
 // ---- in a private network: a PC and two simulated devices on one switched segment ----
@@ -222,10 +295,15 @@ class VepctlNetwork : public ::testing::Test {
   std::string Far;
 };
 
-TEST_F(VepctlNetwork, DiscoverWithoutDevicesFindsNoneAndExitsOne) {
-  const TRun run = Vepctl("--json discover --wait 2600");
+TEST_F(VepctlNetwork, DiscoverWithoutDevicesSaysSoNamingTheInterfacesAsked) {
+  TRun run = Vepctl("--json discover --wait 2600");
   EXPECT_EQ(run.Exit, 1);
-  EXPECT_EQ(run.Output, "");
+  const std::vector<nlohmann::json> lines = JsonLines(run.Output);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].at("devices"), 0);
+  run = Vepctl("discover --wait 600", true);
+  EXPECT_EQ(run.Exit, 1);
+  EXPECT_THAT(run.Output, HasSubstr("no device answered the scan (asked through eth0 10.0.0.1)"));
 }
 
 TEST_F(VepctlNetwork, DiscoverListsEverySimulatedDeviceOnceWithItsInterface) {
@@ -279,11 +357,17 @@ TEST_F(VepctlNetwork, SetIPThenGetIPShowsTheNewSettings) {
                             {"gateway", "10.0.0.254"},
                             {"interface", "10.0.0.1"}}));
 
+  // The device's own address is no conflict.
   run = Vepctl(std::string("--json set-ip ") + kNearID +
-               " --ip 10.0.0.7 --mask 255.255.0.0 --gateway 10.0.0.253");
+               " --ip 10.0.0.7 --mask 255.255.0.0 --gateway 10.0.0.253 --wait 1000");
   ASSERT_EQ(run.Exit, 0);
-  EXPECT_EQ(nlohmann::json::parse(run.Output),
-            (nlohmann::json{{"id", kNearID}, {"acknowledged", true}, {"ip", "10.0.0.7"}}));
+  EXPECT_EQ(nlohmann::json::parse(run.Output), (nlohmann::json{{"id", kNearID},
+                                                               {"dhcp", false},
+                                                               {"new_ip", "10.0.0.7"},
+                                                               {"mask", "255.255.0.0"},
+                                                               {"gateway", "10.0.0.253"},
+                                                               {"acknowledged", true},
+                                                               {"ack_from", "10.0.0.7"}}));
 
   run = Vepctl(std::string("get-ip ") + kNearID);
   ASSERT_EQ(run.Exit, 0);
@@ -296,6 +380,66 @@ TEST_F(VepctlNetwork, SetIPThenGetIPShowsTheNewSettings) {
   run = Vepctl(std::string("--json get-ip ") + kNearID);
   ASSERT_EQ(run.Exit, 0);
   EXPECT_EQ(nlohmann::json::parse(run.Output).at("dhcp"), true);
+}
+
+TEST_F(VepctlNetwork, LeadingZerosAreDecimalInEveryCommand) {
+  StartDevices();
+  TRun run = Vepctl(std::string("--json set-ip ") + kNearID +
+                    " --ip 010.000.000.009 --mask 255.255.255.000 --gateway 010.000.000.254"
+                    " --wait 1000");
+  ASSERT_EQ(run.Exit, 0) << run.Output;
+  EXPECT_EQ(nlohmann::json::parse(run.Output).at("new_ip"), "10.0.0.9");
+  run = Vepctl(std::string("--json get-ip ") + kNearID);
+  ASSERT_EQ(run.Exit, 0);
+  const nlohmann::json settings = nlohmann::json::parse(run.Output);
+  EXPECT_EQ(settings.at("ip"), "10.0.0.9");
+  EXPECT_EQ(settings.at("mask"), "255.255.255.0");
+  EXPECT_EQ(settings.at("gateway"), "10.0.0.254");
+
+  run = Vepctl("--json ping 010.000.000.007");
+  EXPECT_EQ(run.Exit, 0);
+  EXPECT_EQ(nlohmann::json::parse(run.Output).at("address"), "10.0.0.7");
+  EXPECT_EQ(Vepctl("ping 10.0.0.07.1").Exit, 2);
+  EXPECT_EQ(Vepctl("choose-ip 0x0a.0.0.1").Exit, 2);
+}
+
+TEST_F(VepctlNetwork, SetIPRefusesAnAddressInUseUnlessForced) {
+  StartDevices();
+  const std::string reachable = Bed->AddHost("reachable");
+  Bed->Attach(reachable, LanOf(), "eth0", "10.0.0.20/24");
+  const std::string silent = Bed->AddHost("silent");
+  Bed->Attach(silent, LanOf(), "eth0", "10.0.0.21/24");
+  Bed->Run(silent, "sysctl -qw net.ipv4.icmp_echo_ignore_all=1");
+  const std::vector<std::pair<std::string, std::string>> inUse = {
+      {"10.0.0.1 --mask 255.255.255.0", "this host (interface eth0)"},
+      {"192.168.50.9 --mask 255.255.255.0", std::string("device ") + kFarID},
+      {"10.0.0.20 --mask 255.255.255.0", "a host that answers a ping"},
+      {"10.0.0.21 --mask 255.255.255.0", "a host that the kernel's neighbour table knows"},
+  };
+  for (const auto& [settings, user] : inUse) {
+    const std::string command =
+        std::string("--json set-ip ") + kNearID + " --gateway 0.0.0.0 --wait 1000 --ip " + settings;
+    TRun run = Vepctl(command, true);
+    EXPECT_EQ(run.Exit, 2) << settings;
+    EXPECT_THAT(run.Output, HasSubstr("already in use by " + user)) << settings;
+    run = Vepctl(command + " --force");
+    EXPECT_EQ(run.Exit, 0) << settings;
+    EXPECT_EQ(JsonLines(run.Output).at(0).at("acknowledged"), true) << settings;
+  }
+}
+
+// A device that answers 1.5 s late: the acknowledgement of a set-ip that gave up at once
+// reaches the get-ip that follows, before that get-ip's own answer.
+TEST_F(VepctlNetwork, GetIPTakesNoLateSetIPAcknowledgementForItsAnswer) {
+  Bed->Spawn(Near, {kVepsim, "--delay", "1500", "--device",
+                    std::string("mac=") + kNearID + ",ip=10.0.0.7,mask=255.255.255.0,gw=10.0.0.254"});
+  WaitForListener(Near, 17784);
+  EXPECT_EQ(Vepctl(std::string("set-ip ") + kNearID + " --dhcp --wait 0").Exit, 1);
+  const TRun run = Vepctl(std::string("--json get-ip ") + kNearID + " --wait 5000");
+  ASSERT_EQ(run.Exit, 0);
+  const nlohmann::json settings = nlohmann::json::parse(run.Output);
+  EXPECT_EQ(settings.at("dhcp"), true);
+  EXPECT_EQ(settings.at("mask"), "255.255.255.0");
 }
 
 TEST_F(VepctlNetwork, GetIPWithoutAnAnswerSaysSoAndExitsOne) {
@@ -501,12 +645,23 @@ TEST_F(VepctlUpgrade, ADeviceThatRefusesAccessGetsOneMoreAttemptTenSecondsLater)
   EXPECT_EQ(Stored(), "old image");
 }
 
-TEST_F(VepctlUpgrade, NoServerMeansResultThreeAndNoSecondAttempt) {
-  const TRun run = Vepctl("--json upgrade " + Firmware + " 10.0.0.7");
+// The kernel of a host without a TFTP server answers port unreachable, which ends the upload
+// at once; its four-second wait would say "Timeout" instead.
+TEST_F(VepctlUpgrade, NoServerMeansResultThreeWithTheReasonAndNoSecondAttempt) {
+  TRun run = Vepctl("--json upgrade " + Firmware + " 010.000.000.007");
   EXPECT_EQ(run.Exit, 1);
   const nlohmann::json result = nlohmann::json::parse(run.Output);
+  EXPECT_EQ(result.at("address"), "10.0.0.7");
   EXPECT_EQ(result.at("result"), 3);
   EXPECT_EQ(result.at("attempts"), 1);
+  EXPECT_EQ(result.at("code"), 1);
+  EXPECT_THAT(result.at("reason").get<std::string>(), HasSubstr("Connection refused"));
+
+  run = Vepctl("upgrade " + Firmware + " 10.0.0.7", true);
+  EXPECT_THAT(run.Output,
+              HasSubstr("result=3 Upgrade Failed: Socket Error # 111 Connection refused."));
+  EXPECT_THAT(run.Output,
+              HasSubstr("Upgrade failed with reason: Socket Error # 111 Connection refused."));
 }
 
 }  // namespace

@@ -422,6 +422,29 @@ TEST(VepsimArguments, RepeatedHardwareAddressesAreRefused) {
   EXPECT_EQ(text.str(), "vepsim: hardware address 00:0A:1B:2C:3D:4E is given twice\n");
 }
 
+// Usage errors end with 2 before touching the network, as vepctl's do.
+TEST(VepsimArguments, CountsOutOfBoundsAndUnknownOptionsAreUsageErrors) {
+  const std::string log = ::testing::TempDir() + "vepsim-count-" + std::to_string(getpid());
+  const auto exitOf = [&](const std::string& arguments) {
+    const int status = std::system((kVepsim + " " + arguments + " 2>" + log).c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  const auto logText = [&] {
+    std::ifstream file(log);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+  };
+  EXPECT_EQ(exitOf("--count -1"), 2);
+  EXPECT_THAT(logText(), ::testing::HasSubstr("--count must be a whole number from 0 to 65536"));
+  EXPECT_EQ(exitOf("--count 65537"), 2);
+  EXPECT_EQ(exitOf("--count many"), 2);
+  EXPECT_EQ(exitOf("--count 10 --ip-base 255.255.255.250"), 2);
+  EXPECT_THAT(logText(), ::testing::HasSubstr("too many devices for the given hardware or IP base"));
+  EXPECT_EQ(exitOf("--no-such-option"), 2);
+  unlink(log.c_str());
+}
+
 // Damaged replies: each mode turns AP-1's discovery reply into the bytes below, and with
 // --malformed-then-good the good reply follows.
 struct TMalformedCase {

@@ -4,7 +4,10 @@
 #include "transport/TftpClient.h"
 
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -24,6 +27,7 @@
 #include "runtime/Timer.h"
 #include "tests/support/ScriptedTftpServer.h"
 #include "transport/FileErrors.h"
+#include "transport/SocketErrors.h"
 #include "transport/TftpErrors.h"
 
 namespace scoutor {
@@ -867,6 +871,39 @@ TEST_F(TftpLoopTest, AClientDestroyedBeforeItsFirstStepSendsNothing) {
   client.reset();
   Loop.Pump();
   EXPECT_THROW(Server.ExpectRequest(100), std::runtime_error);
+}
+
+// --- a host without a TFTP server ---
+
+// A loopback port that nothing listens on: bound once to learn a free one, then closed.
+int ClosedLoopbackPort() {
+  const int probe = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (probe < 0 || bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    throw std::runtime_error("no loopback UDP socket");
+  close(probe);
+  return ntohs(address.sin_port);
+}
+
+TEST(TftpClosedPortTest, RequestToAClosedPortFailsWithTheKernelsAnswerNotATimeout) {
+  TTftpClient client;
+  client.Host = "127.0.0.1";
+  client.Port = ClosedLoopbackPort();
+  // Far longer than the test may take: only the port-unreachable can end it in time.
+  client.ReceiveTimeout = 120000;
+  std::istringstream firmware(std::string(100, 'x'));
+  try {
+    client.UploadStream(firmware, "/");
+    FAIL() << "the upload to a closed port succeeded";
+  } catch (const EIdSocketError& error) {
+    EXPECT_NE(std::string(error.what()).find("Connection refused"), std::string::npos)
+        << error.what();
+  }
+  EXPECT_FALSE(client.Active());
 }
 
 }  // namespace

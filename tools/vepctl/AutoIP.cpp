@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "protocol/VepWire.h"
+#include "tools/vepctl/AddressSafety.h"
 #include "tools/vepctl/Commands.h"
 #include "tools/vepctl/DeviceRecord.h"
 #include "tools/vepctl/DeviceScan.h"
@@ -33,15 +34,21 @@ struct TAutoIPResult {
   std::optional<TCheckResult> Check;  // the last ping of the device
 };
 
-void Status(const std::string& text) { std::fprintf(stderr, "vepctl: %s\n", text.c_str()); }
+void Status(const std::string& text) {
+  std::fprintf(stderr, "vepctl: %s\n", text.c_str());
+}
 
 void PrintResult(const TOutput& output, const TAutoIPResult& result) {
-  TRecord record = {{"id", result.Device.ID},         {"interface", result.Device.Interface},
-                    {"old_ip", result.Device.IPAddress}, {"changed", result.Changed},
-                    {"ip", result.Address},           {"mask", result.Mask},
+  TRecord record = {{"id", result.Device.ID},
+                    {"interface", result.Device.Interface},
+                    {"old_ip", result.Device.IPAddress},
+                    {"changed", result.Changed},
+                    {"ip", result.Address},
+                    {"mask", result.Mask},
                     {"gateway", result.Gateway}};
-  std::string text = "id=" + Printable(result.Device.ID) + " old_ip=" +
-                     Printable(result.Device.IPAddress) + " ip=" + Printable(result.Address);
+  std::string text = "id=" + Printable(result.Device.ID) +
+                     " old_ip=" + Printable(result.Device.IPAddress) +
+                     " ip=" + Printable(result.Address);
   if (result.Changed) text += " mask=" + result.Mask + " gateway=" + result.Gateway;
   if (result.Check) {
     text += " " + AddReachability(record, *result.Check);
@@ -66,8 +73,7 @@ int RunAutoIP(const TAutoIPOptions& options, const TGlobalOptions& global) {
   scan.Run(options.WaitMs, [&] { return scan.Find(idText) != nullptr; });
   const TDeviceInfo* found = scan.Find(idText);
   if (found == nullptr) {
-    Status("device " + idText + " did not answer the scan");
-    return 1;
+    return output.Error(1, "device " + idText + " did not answer the scan", {{"id", idText}});
   }
   TAutoIPResult result;
   result.Device = *found;
@@ -87,14 +93,25 @@ int RunAutoIP(const TAutoIPOptions& options, const TGlobalOptions& global) {
          " (one ping per candidate, several at a time)");
   const TAddressChoice choice = ChooseFreeAddress(session, found->Interface);
   if (!choice.Error.empty()) {
-    Status("choosing an address failed: " + OneLine(choice.Error));
-    return 1;
+    return output.Error(1, "choosing an address failed: " + OneLine(choice.Error),
+                        {{"id", idText}, {"interface", found->Interface}});
   }
   if (!choice.Found) {
-    Status("no free address found in the subnet of interface " + Printable(found->Interface));
-    return 1;
+    return output.Error(
+        1, "no free address found in the subnet of interface " + Printable(found->Interface),
+        {{"id", idText}, {"interface", found->Interface}});
   }
   const std::string& address = choice.Address;
+  // The choice comes from the interface's own settings; a subnet too small or a gateway
+  // outside it would still give the device settings that cannot work.
+  const TRecord fields = {
+      {"id", idText}, {"new_ip", address}, {"mask", choice.Mask}, {"gateway", choice.Gateway}};
+  const std::string problem = SettingsProblem(address, choice.Mask, choice.Gateway);
+  if (!problem.empty()) return output.Error(2, "refused: " + problem, fields);
+  for (const TDeviceInfo& other : scan.Devices())
+    if (other.ID != idText && other.IPAddress == address)
+      return output.Error(2, "refused: " + address + " is already in use by device " + other.ID,
+                          fields);
   result.Changed = true;
   result.Mask = choice.Mask;
   result.Gateway = choice.Gateway;
@@ -132,7 +149,9 @@ void AddAutoIPCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode
       "address (one that answers no ping and that no host holds) in the subnet of\n"
       "the local interface that heard it, sends it as the device's static\n"
       "configuration with that interface's mask and gateway, scans again and checks\n"
-      "that the device answers a ping now. Exit 0 only if it does.");
+      "that the device answers a ping now. Exit 0 only if it does. A chosen address\n"
+      "that another device of the scan holds, or settings that cannot work (as set-ip\n"
+      "refuses them), are refused with exit 2.");
   command->add_option("ID", options->ID, "The device's ID, e.g. 00:0A:1B:2C:3D:4E")
       ->required()
       ->check(DeviceIDText());

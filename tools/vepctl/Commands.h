@@ -1,7 +1,7 @@
 #pragma once
 // The subcommands of vepctl. Each Add...Command registers one subcommand with its options on
 // the application; when it is chosen, its callback runs the command and stores the exit code
-// (0 success, 1 no answer or failure) in `exitCode`.
+// (0 success, 1 no answer or failure, 2 a refused request) in `exitCode`.
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -28,6 +28,9 @@ void AddMacToIDCommand(CLI::App& app, const TGlobalOptions& global, int& exitCod
 // A shorter or garbled text would leave bytes of the node ID unset and address some other
 // device, so it is a usage error.
 const CLI::Validator& DeviceIDText();
+// Accepts a dotted IPv4 text as transport/IPv4Text.h reads it and puts its canonical form in
+// its place ("010.001.002.003" becomes "10.1.2.3"), so the engine is handed one reading only.
+const CLI::Validator& IPv4Text();
 // The 8-byte node ID of an ID text that DeviceIDText accepted.
 TVEPNodeID DeviceNodeID(const std::string& idText);
 

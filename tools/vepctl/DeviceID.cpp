@@ -10,7 +10,8 @@ const CLI::Validator& DeviceIDText() {
       [](std::string& text) -> std::string {
         static const std::regex pattern("[0-9A-Fa-f]{1,2}(:[0-9A-Fa-f]{1,2}){5}");
         if (std::regex_match(text, pattern)) return {};
-        return "not a device ID (six hexadecimal bytes joined by colons, e.g. 00:0A:1B:2C:3D:4E): " +
+        return "not a device ID (six hexadecimal bytes joined by colons, e.g. "
+               "00:0A:1B:2C:3D:4E): " +
                text;
       },
       "ID");

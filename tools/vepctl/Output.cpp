@@ -1,6 +1,7 @@
 #include "tools/vepctl/Output.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace scoutor::vepctl {
 
@@ -11,6 +12,20 @@ void TOutput::Record(const TRecord& record, const std::string& text) const {
   std::fputc('\n', stdout);
   // Lines reach a pipe at once, so a reader sees each record as it happens.
   std::fflush(stdout);
+}
+
+int TOutput::Error(int code, const std::string& message, TRecord fields) const {
+  return ReportError(AsJson, code, message, std::move(fields));
+}
+
+int ReportError(bool json, int code, const std::string& message, TRecord fields) {
+  std::fprintf(stderr, "vepctl: %s\n", message.c_str());
+  if (json) {
+    TRecord record = {{"error", message}, {"code", code}};
+    record.update(fields);
+    TOutput(true).Record(record, {});
+  }
+  return code;
 }
 
 std::string Printable(const std::string& text) {

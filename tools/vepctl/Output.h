@@ -18,10 +18,17 @@ class TOutput {
   bool Json() const { return AsJson; }
   // Prints `record` as one JSON line, or `text` as one line.
   void Record(const TRecord& record, const std::string& text) const;
+  // Reports a failure: "vepctl: " and `message` on standard error and, with --json, also
+  // `fields` with "error" and "code" as one JSON line on standard output. Returns `code`.
+  int Error(int code, const std::string& message, TRecord fields = TRecord::object()) const;
 
  private:
   bool AsJson;
 };
+
+// The same, for a failure found before a command ran (a usage error, a refused engine).
+int ReportError(bool json, int code, const std::string& message,
+                TRecord fields = TRecord::object());
 
 // `text` with every control character (and DEL) replaced by '?', safe to show on a terminal.
 std::string Printable(const std::string& text);

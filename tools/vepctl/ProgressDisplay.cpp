@@ -26,7 +26,9 @@ void TProgressDisplay::Started(std::int64_t total) {
   Draw(0);
 }
 
-void TProgressDisplay::Progress(std::int64_t sent) { Draw(sent); }
+void TProgressDisplay::Progress(std::int64_t sent) {
+  Draw(sent);
+}
 
 void TProgressDisplay::Ended() {
   if (Drawing) std::fputc('\n', stderr);
@@ -37,9 +39,8 @@ void TProgressDisplay::Draw(std::int64_t sent) {
   const int permille = Permille(sent, Total);
   if (Terminal) {
     const int filled = permille * kBarWidth / 1000;
-    const std::string bar =
-        std::string(static_cast<std::size_t>(filled), '#') +
-        std::string(static_cast<std::size_t>(kBarWidth - filled), ' ');
+    const std::string bar = std::string(static_cast<std::size_t>(filled), '#') +
+                            std::string(static_cast<std::size_t>(kBarWidth - filled), ' ');
     std::fprintf(stderr, "\r[%s] %3d%% %" PRId64 "/%" PRId64 " bytes", bar.c_str(), permille / 10,
                  sent, Total);
   } else {

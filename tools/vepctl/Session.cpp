@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <string_view>
 
 #include "appmodel/DebugMode.h"
 #include "protocol/VEP.h"
@@ -14,9 +16,11 @@ namespace {
 // condition came true.
 constexpr int kSliceMs = 10;
 
+constexpr std::string_view kUpgradeFailurePrefix = "Upgrade failed with reason: ";
+
 }  // namespace
 
-TSession::TSession(bool debug) {
+TSession::TSession(bool debug) : Debug(debug) {
   // The interface object reads the flag when it registers, so it is set first.
   SetDebugMode(debug);
   if (VEPStartEngine() == 0)
@@ -24,9 +28,18 @@ TSession::TSession(bool debug) {
         "another process in this network namespace holds the VEP engine (UDP port 17784); "
         "stop it and try again");
   Interface = std::make_unique<TVEPInterface>();
+  Interface->LogLine = [this](const std::string& line) { Diagnostic(line); };
+  // The interface object asks for diagnostics in debug mode only; vepctl needs them always.
+  VEPSetApplicationCallback(&TVEPInterface::HandleEngineEvent, MessageEventsFlag);
 }
 
 TSession::~TSession() = default;
+
+void TSession::Diagnostic(const std::string& line) {
+  if (line.starts_with(kUpgradeFailurePrefix))
+    LastUpgradeFailure = line.substr(kUpgradeFailurePrefix.size());
+  if (Debug) std::fprintf(stderr, "%s\n", line.c_str());
+}
 
 bool TSession::Wait(const std::function<bool()>& done, int timeoutMs) {
   using TClock = std::chrono::steady_clock;

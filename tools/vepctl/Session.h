@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <string>
 
 #include "appmodel/VEPInterface.h"
 
@@ -19,8 +20,9 @@ class EFailure : public std::runtime_error {
 
 class TSession {
  public:
-  // With `debug`, the engine's diagnostics go to standard error. Raises EFailure when another
-  // process in this network namespace holds the engine.
+  // The engine's diagnostics are always heard (a failed upgrade's reason is one of them) and
+  // go to standard error with `debug`. Raises EFailure when another process in this network
+  // namespace holds the engine.
   explicit TSession(bool debug);
   ~TSession();
   TSession(const TSession&) = delete;
@@ -33,8 +35,17 @@ class TSession {
   bool Wait(const std::function<bool()>& done, int timeoutMs);
   void RunFor(int ms) { Wait(nullptr, ms); }
 
+  // The reason of the last failed upgrade the engine reported ("Timeout", the device's text,
+  // a socket error), or empty; ForgetUpgradeFailure empties it before the next attempt.
+  const std::string& UpgradeFailure() const { return LastUpgradeFailure; }
+  void ForgetUpgradeFailure() { LastUpgradeFailure.clear(); }
+
  private:
+  void Diagnostic(const std::string& line);
+
+  bool Debug;
   std::unique_ptr<TVEPInterface> Interface;
+  std::string LastUpgradeFailure;
 };
 
 }  // namespace scoutor::vepctl

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -25,26 +26,40 @@ struct TUpgradeOptions {
   std::string File;
   std::string Address;
   std::optional<int> Retries;
+  bool AllowEmpty = false;
 };
 
 // How often the TFTP client sends its last packet again when a wait for the device's answer
 // ends in silence. Not part of the library's C interface: vepctl sets it on the engine's own
 // client, which it can reach since it links the engine statically.
-void SetUploadRetries(int retries) { EngineInstance->Tftp().Retries = retries; }
+void SetUploadRetries(int retries) {
+  EngineInstance->Tftp().Retries = retries;
+}
 
-void Status(const char* text) { std::fprintf(stderr, "vepctl: %s\n", text); }
+void Status(const char* text) {
+  std::fprintf(stderr, "vepctl: %s\n", text);
+}
 
 int RunUpgrade(const TUpgradeOptions& options, const TGlobalOptions& global) {
   const TOutput output(global.Json);
+  const TRecord fields = {{"file", options.File}, {"address", options.Address}};
+  std::error_code sizeError;
+  if (!options.AllowEmpty && std::filesystem::file_size(options.File, sizeError) == 0 && !sizeError)
+    return output.Error(
+        2, "the firmware file " + options.File + " is empty (--allow-empty sends it)", fields);
   TSession session(global.Debug);
   if (options.Retries) SetUploadRetries(*options.Retries);
   TProgressDisplay display(isatty(STDERR_FILENO) == 1);
   session.Vep().HandleUpgradeProgress = [&display](std::uint32_t, const TVEPProgressEvent& event) {
-    if (event.Kind == upStarted) display.Started(event.Value);
-    else if (event.Kind == upProgress) display.Progress(event.Value);
-    else display.Ended();
+    if (event.Kind == upStarted)
+      display.Started(event.Value);
+    else if (event.Kind == upProgress)
+      display.Progress(event.Value);
+    else
+      display.Ended();
   };
   const auto attempt = [&] {
+    session.ForgetUpgradeFailure();
     const std::int32_t result = VEPUpgradeDevice(options.File.c_str(), options.Address.c_str());
     display.Ended();
     return result;
@@ -65,35 +80,44 @@ int RunUpgrade(const TUpgradeOptions& options, const TGlobalOptions& global) {
   } else {
     Status("Upgrade Failed");
   }
-  output.Record({{"file", options.File},
-                 {"address", options.Address},
-                 {"result", result},
-                 {"attempts", attempts},
-                 {"succeeded", result == 0}},
-                "result=" + std::to_string(result) +
-                    (result == 0 ? " Upgrade succeeded" : " Upgrade Failed"));
-  return result == 0 ? 0 : 1;
+  TRecord record = fields;
+  record["result"] = result;
+  record["attempts"] = attempts;
+  record["succeeded"] = result == 0;
+  if (result == 0) {
+    output.Record(record, "result=0 Upgrade succeeded");
+    return 0;
+  }
+  const std::string reason = OneLine(session.UpgradeFailure());
+  record["reason"] = reason;
+  // The failure is the result line itself; with --json it is also the error object.
+  if (!output.Json())
+    output.Record(record, "result=" + std::to_string(result) + " Upgrade Failed: " + reason);
+  return output.Error(1, "Upgrade failed with reason: " + reason, record);
 }
 
 }  // namespace
 
 void AddUpgradeCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) {
   auto options = std::make_shared<TUpgradeOptions>();
-  CLI::App* command = app.add_subcommand(
-      "upgrade", "Upload a firmware file to a device by TFTP");
+  CLI::App* command = app.add_subcommand("upgrade", "Upload a firmware file to a device by TFTP");
   command->footer(
       "When the device refuses the first attempt (result 1), tries once more after\n"
       "10 s. Shows the progress on standard error and prints the result code: 0\n"
       "done, 1 the device refused access, 2 the device reported file not found, 3\n"
-      "any other failure. Exit 0 only on 0.");
+      "any other failure. A failure is shown with its reason (the device's\n"
+      "text, \"Timeout\", the socket error). Exit 0 only on 0.");
   command->add_option("FILE", options->File, "Firmware file")->required()->check(CLI::ExistingFile);
   command->add_option("ADDRESS", options->Address, "The device's IPv4 address")
       ->required()
-      ->check(CLI::ValidIPV4);
-  command->add_option("--retries", options->Retries,
-                      "Send a packet again this often when the device stays silent (4 s each)")
+      ->transform(IPv4Text());
+  command
+      ->add_option("--retries", options->Retries,
+                   "Send a packet again this often when the device stays silent (4 s each)")
       ->option_text("N (default 0)")
       ->check(CLI::Range(0, 100));
+  command->add_flag("--allow-empty", options->AllowEmpty,
+                    "Send an empty firmware file (refused otherwise, exit 2)");
   command->callback([options, &global, &exitCode] { exitCode = RunUpgrade(*options, global); });
 }
 

@@ -1,21 +1,72 @@
 // vepctl: finds and configures VEP devices from the command line. Exit codes: 0 success,
-// 1 no answer or failure, 2 usage error.
+// 1 no answer or failure, 2 usage error or refused request.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <iostream>
+#include <string_view>
 
+#include "tools/vepctl/CommandSuggestion.h"
 #include "tools/vepctl/Commands.h"
+#include "tools/vepctl/Output.h"
 #include "tools/vepctl/Session.h"
 
+namespace {
+
+using namespace scoutor::vepctl;
+
+// Output that never reached standard output (a full disk, a closed pipe) is a failure.
+int CheckedExit(int exitCode) {
+  std::cout.flush();
+  errno = 0;
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout) && !std::cout.fail()) return exitCode;
+  const int error = errno;
+  std::fprintf(stderr, "vepctl: cannot write to standard output%s%s\n", error != 0 ? ": " : "",
+               error != 0 ? std::strerror(error) : "");
+  return 1;
+}
+
+// Parse errors come before the options are stored, so --json is looked for by hand.
+bool JsonAsked(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string_view(argv[i]) == "--json") return true;
+  return false;
+}
+
+std::vector<std::string> CommandNames(const CLI::App& app) {
+  std::vector<std::string> names;
+  for (const CLI::App* command : app.get_subcommands({})) names.push_back(command->get_name());
+  return names;
+}
+
+int UsageError(const CLI::App& app, const CLI::ParseError& error, int argc, char** argv) {
+  const bool json = JsonAsked(argc, argv);
+  const std::vector<std::string> commands = CommandNames(app);
+  const std::string unknown = UnknownCommand(argc, argv, commands);
+  if (!unknown.empty()) {
+    const std::string closest = ClosestCommand(unknown, commands);
+    std::string message = "unknown command '" + unknown + "'";
+    if (!closest.empty()) message += "; did you mean '" + closest + "'?";
+    message += " (vepctl --help lists the commands)";
+    return ReportError(json, 2, message, {{"command", unknown}});
+  }
+  return ReportError(json, 2, std::string(error.what()) + " (--help tells more)");
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  using namespace scoutor::vepctl;
   CLI::App app("vepctl: find and configure VEP devices on the local network", "vepctl");
   // Global options are accepted before and after the command.
   app.fallthrough();
   app.require_subcommand(1);
-  app.footer("Exit codes: 0 success, 1 no answer or failure, 2 usage error.");
+  app.set_version_flag("--version", "vepctl " SCOUTOR_VERSION);
+  app.footer("Exit codes: 0 success, 1 no answer or failure, 2 usage error or refused request.");
   TGlobalOptions global;
   app.add_flag("-d,--debug", global.Debug, "Print the engine's diagnostics to standard error");
-  app.add_flag("--json", global.Json, "Print one JSON object per line on standard output");
+  app.add_flag("--json", global.Json,
+               "Print one JSON object per line on standard output, errors included");
 
   int exitCode = 0;
   AddDiscoverCommand(app, global, exitCode);
@@ -30,13 +81,11 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& help) {
-    return app.exit(help);
+    return CheckedExit(app.exit(help));
   } catch (const CLI::ParseError& error) {
-    app.exit(error);
-    return 2;
+    return CheckedExit(UsageError(app, error, argc, argv));
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "vepctl: %s\n", error.what());
-    return 1;
+    return CheckedExit(ReportError(global.Json, 1, error.what()));
   }
-  return exitCode;
+  return CheckedExit(exitCode);
 }

@@ -10,6 +10,13 @@
 #include "tools/vepsim/Malformer.h"
 #include "tools/vepsim/Simulator.h"
 
+namespace {
+
+// More devices than this are no test of anything but the machine's memory.
+constexpr long long kMaxCount = 65536;
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace scoutor;
   CLI::App app{
@@ -42,10 +49,21 @@ int main(int argc, char** argv) {
                    "\"ip\": ..., \"mask\": ..., \"gw\": ..., \"dhcp\": false}, ...]}")
       ->type_name("FILE")
       ->check(CLI::ExistingFile.description(""));
+  long long count = 0;
   deviceGroup
-      ->add_option("--count", generator.Count,
-                   "Generate N more devices with consecutive addresses:")
-      ->type_name("N");
+      ->add_option("--count", count,
+                   "Generate N (0.." + std::to_string(kMaxCount) +
+                       ") more devices with consecutive addresses:")
+      ->type_name("N")
+      ->check(CLI::Validator(
+          [](const std::string& text) {
+            long long value = -1;
+            if (!CLI::detail::lexical_cast(text, value) || value < 0 || value > kMaxCount)
+              return "--count must be a whole number from 0 to " + std::to_string(kMaxCount) +
+                     ": " + text;
+            return std::string();
+          },
+          ""));
   deviceGroup
       ->add_option("--mac-base", generator.MacBase, "  first hardware address (02:00:00:00:00:01)")
       ->type_name("MAC");
@@ -114,14 +132,32 @@ int main(int argc, char** argv) {
 
   app.add_flag("-v,--verbose", options.Verbose, "Log every request and reply to stderr");
 
-  CLI11_PARSE(app, argc, argv);
+  app.set_version_flag("--version", "vepsim " SCOUTOR_VERSION);
+
+  // Usage errors exit 2, as vepctl's do.
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& help) {
+    return app.exit(help);
+  } catch (const CLI::ParseError& error) {
+    app.exit(error);
+    return 2;
+  }
+  generator.Count = static_cast<std::size_t>(count);
+  std::vector<TSimDevice> generated;
+  try {
+    generated = GenerateDevices(generator);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "vepsim: %s\n", error.what());
+    return 2;
+  }
 
   try {
     std::vector<TSimDevice> devices;
     for (const std::string& text : deviceTexts) devices.push_back(ParseDeviceText(text));
     if (!configFile.empty())
       for (TSimDevice& device : LoadDeviceFile(configFile)) devices.push_back(device);
-    for (TSimDevice& device : GenerateDevices(generator)) devices.push_back(device);
+    for (TSimDevice& device : generated) devices.push_back(device);
     CheckDeviceList(devices);
     if (!malformed.empty())
       options.Malformed = ParseMalformedMode(malformed);
