@@ -1,6 +1,6 @@
 #include "ui/AddressText.h"
 
-#include <cctype>
+#include "transport/IPv4Text.h"
 
 namespace scoutor {
 
@@ -22,25 +22,7 @@ std::string CompactIPText(const std::string& text) {
 }
 
 std::string CanonicalAddress(const std::string& text) {
-  std::string canonical;
-  int groups = 0;
-  std::size_t at = 0;
-  while (groups < 4) {
-    std::size_t end = at;
-    unsigned value = 0;
-    while (end < text.size() && end - at < 3 && std::isdigit(static_cast<unsigned char>(text[end])))
-      value = value * 10 + static_cast<unsigned>(text[end++] - '0');
-    if (end == at || value > 255) return text;
-    canonical += std::to_string(value);
-    ++groups;
-    if (groups < 4) {
-      if (end >= text.size() || text[end] != '.') return text;
-      canonical += '.';
-      ++end;
-    }
-    at = end;
-  }
-  return at == text.size() ? canonical : text;
+  return CanonicalIPv4(text).value_or(text);
 }
 
 }  // namespace scoutor
