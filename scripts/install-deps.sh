@@ -11,7 +11,7 @@ packages=(
   tftpd-hpa atftp curl
   qt6-base-dev qt6-svg-dev xvfb xauth imagemagick
   xdotool x11-utils python3 desktop-file-utils appstream dpkg-dev
-  fping
+  fping help2man man-db bash-completion
 )
 
 missing=()

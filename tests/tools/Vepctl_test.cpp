@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tests/support/NetnsBed.h"
+#include "tests/support/ToolRun.h"
 
 namespace scoutor::test {
 namespace {
@@ -28,41 +29,9 @@ using ::testing::HasSubstr;
 const std::string kVepctl = SCOUTOR_BINARY_DIR "/tools/vepctl/vepctl";
 const std::string kVepsim = SCOUTOR_BINARY_DIR "/tools/vepsim/vepsim";
 
-struct TRun {
-  int Exit = -1;
-  std::string Output;
-};
-
-// Runs vepctl on this host with `arguments` (shell words, redirections allowed). Only for
-// commands that send nothing.
+// Runs vepctl on this host with `arguments`. Only for commands that send nothing.
 TRun RunHere(const std::string& arguments) {
-  TRun run;
-  FILE* pipe = popen((kVepctl + " " + arguments).c_str(), "r");
-  if (pipe == nullptr) throw std::runtime_error("popen failed");
-  char buffer[4096];
-  for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.Output.append(buffer, n);
-  const int status = pclose(pipe);
-  run.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
-
-// A file's bytes (empty when it is missing).
-std::string ReadFile(const std::string& path) {
-  std::error_code error;
-  const auto size = std::filesystem::file_size(path, error);
-  if (error) return {};
-  std::string bytes(size, '\0');
-  std::ifstream(path, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(size));
-  return bytes;
-}
-
-// The JSON objects of a run's output, one per line.
-std::vector<nlohmann::json> JsonLines(const std::string& output) {
-  std::vector<nlohmann::json> lines;
-  std::istringstream in(output);
-  for (std::string line; std::getline(in, line);)
-    if (!line.empty()) lines.push_back(nlohmann::json::parse(line));
-  return lines;
+  return RunOnHost(kVepctl + " " + arguments);
 }
 
 // ---- on this host: nothing reaches the network ----
@@ -258,25 +227,11 @@ class VepctlNetwork : public ::testing::Test {
     WaitForListener(Far, 17784);
   }
 
-  // Waits (bounded) until something in `ns` listens on the UDP port `port`.
-  void WaitForListener(const std::string& ns, int port) {
-    const std::string command = "ss -Huan 'sport = :" + std::to_string(port) + "'";
-    for (int i = 0; i < 500; ++i) {
-      if (!Bed->Run(ns, command).empty()) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    FAIL() << "nothing listens on UDP port " << port << " in " << ns;
-  }
+  void WaitForListener(const std::string& ns, int port) { WaitForUdpListener(*Bed, ns, port); }
 
   // Runs vepctl in the PC's namespace; standard error is dropped unless `withErrors`.
   TRun Vepctl(const std::string& arguments, bool withErrors = false) {
-    const std::string output = Bed->Run(
-        Pc, kVepctl + " " + arguments + (withErrors ? " 2>&1" : " 2>/dev/null") + "; echo exit=$?");
-    const std::size_t mark = output.rfind("exit=");
-    TRun run;
-    run.Output = output.substr(0, mark);
-    run.Exit = std::stoi(output.substr(mark + 5));
-    return run;
+    return RunIn(*Bed, Pc, kVepctl + " " + arguments, withErrors);
   }
 
   static const nlohmann::json* DeviceWithID(const std::vector<nlohmann::json>& devices,
