@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Installs a build into a new temporary prefix and checks what arrived: vepctl and vepsim run
+# from there, `man -l` renders their pages with the hand-written sections and every command,
+# and their completion scripts complete commands and options in bash. Sends nothing.
+set -euo pipefail
+build=$1
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+echo "installed into $prefix:"
+(cd "$prefix" && find . -type f -o -type l | sort)
+
+for program in vepctl vepsim; do
+  [ -x "$prefix/bin/$program" ] || fail "bin/$program is missing"
+  "$prefix/bin/$program" --version | grep -q "^$program " || fail "$program --version from the prefix"
+  page=$prefix/share/man/man1/$program.1
+  [ -f "$page" ] || fail "share/man/man1/$program.1 is missing"
+  rendered=$(MANWIDTH=100 man -l "$page" 2>&1 | col -b) || fail "man -l $page"
+  for section in NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" FILES EXAMPLES "SEE ALSO"; do
+    grep -q "^$section\$" <<<"$rendered" || fail "$program.1 has no $section section"
+  done
+  [ -f "$prefix/share/bash-completion/completions/$program" ] ||
+    fail "share/bash-completion/completions/$program is missing"
+done
+
+# Every command of vepctl has its own part of the page, with its options.
+commands=$("$prefix/bin/vepctl" --help | sed -n '/^Subcommands:/,/^$/p' | awk 'NR > 1 && NF {print $1}')
+[ -n "$commands" ] || fail "vepctl --help lists no commands"
+rendered=$(MANWIDTH=100 man -l "$prefix/share/man/man1/vepctl.1" | col -b)
+for command in $commands; do
+  grep -q "^   vepctl $command\$" <<<"$rendered" || fail "vepctl.1 does not describe '$command'"
+done
+grep -q -- "--wait MS" <<<"$rendered" || fail "vepctl.1 shows no command's options"
+
+# The completion offers what the installed programs accept.
+complete_words() {  # program, words of the command line (the last one is being completed)
+  local program=$1
+  shift
+  bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1));
+           "_$(basename "$1" | tr - _)"; printf "%s\n" "${COMPREPLY[@]}"' \
+    _ "$prefix/share/bash-completion/completions/$program" "$program" "$@"
+}
+offered=$(complete_words vepctl "")
+for command in $commands; do
+  grep -qx "$command" <<<"$offered" || fail "completion does not offer '$command'"
+done
+[ "$(complete_words vepctl dis)" = discover ] || fail "completion of 'dis'"
+complete_words vepctl discover --w | grep -qx -- --wait || fail "completion of discover's --wait"
+complete_words vepctl --json discover --js | grep -qx -- --json || fail "global option after a command"
+complete_words vepsim --hold-addresses l | grep -qx lo || fail "vepsim interface names"
+complete_words vepsim --mal | grep -qx -- --malformed || fail "vepsim options"
+echo "install: programs, man pages and completion are in place and work"
