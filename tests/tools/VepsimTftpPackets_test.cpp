@@ -9,10 +9,12 @@
 namespace scoutor {
 namespace {
 
+using namespace std::string_literals;
+
 TBytes Bytes(const std::string& text) { return TBytes(text.begin(), text.end()); }
 
 TEST(VepsimTftpRequest, AWriteRequestGivesItsNameModeAndOptions) {
-  const auto request = ParseTftpRequest(Bytes(std::string("\0\2/\0octet\0blksize\0" "1428\0", 21)));
+  const auto request = ParseTftpRequest(Bytes("\0\2/\0octet\0blksize\0" "1428\0"s));
   ASSERT_TRUE(request);
   EXPECT_EQ(request->Opcode, kTftpWriteRequest);
   EXPECT_EQ(request->FileName, "/");
@@ -24,13 +26,13 @@ TEST(VepsimTftpRequest, AWriteRequestGivesItsNameModeAndOptions) {
 }
 
 TEST(VepsimTftpRequest, PacketsWithoutTheirZeroBytesOrOfOtherKindsAreNoRequests) {
-  for (const std::string& packet : {std::string(""), std::string("\0", 1), std::string("\0\2", 2),
-                                    std::string("\0\2/\0octet", 9),  // mode without its zero
-                                    std::string("\0\2/\0", 4),       // no mode
-                                    std::string("\0\2/\0octet\0blksize\0", 19),  // no value
-                                    std::string("\0\3\0\1data", 8), std::string("\0\6/\0octet\0", 10)})
+  for (const std::string& packet : {""s, "\0"s, "\0\2"s,
+                                    "\0\2/\0octet"s,  // mode without its zero
+                                    "\0\2/\0"s,       // no mode
+                                    "\0\2/\0octet\0blksize\0"s,  // no value
+                                    "\0\3\0\1data"s, "\0\6/\0octet\0"s})
     EXPECT_FALSE(ParseTftpRequest(Bytes(packet))) << packet.size();
-  const auto read = ParseTftpRequest(Bytes(std::string("\0\1/\0netascii\0", 13)));
+  const auto read = ParseTftpRequest(Bytes("\0\1/\0netascii\0"s));
   ASSERT_TRUE(read);
   EXPECT_EQ(read->Opcode, kTftpReadRequest);
   EXPECT_FALSE(IsOctetMode(*read));
@@ -57,9 +59,9 @@ TEST(VepsimTftpRequest, TheBlockSizeIsGrantedWithinItsRangeAndLoweredFromAbove) 
 
 TEST(VepsimTftpReplies, AcknowledgementsAndErrorsAreLaidOutAsTheClientReadsThem) {
   EXPECT_EQ(AckPacket(0x1234), (TBytes{0, 4, 0x12, 0x34}));
-  EXPECT_EQ(BlockSizeAckPacket(1428), Bytes(std::string("\0\6blksize\0" "1428\0", 15)));
+  EXPECT_EQ(BlockSizeAckPacket(1428), Bytes("\0\6blksize\0" "1428\0"s));
   EXPECT_EQ(ErrorPacket(kTftpAccessViolation, "Device busy, try again"),
-            Bytes(std::string("\0\5\0\2Device busy, try again\0", 27)));
+            Bytes("\0\5\0\2Device busy, try again\0"s));
 }
 
 }  // namespace
