@@ -11,10 +11,14 @@ namespace {
 
 using namespace std::string_literals;
 
-TBytes Bytes(const std::string& text) { return TBytes(text.begin(), text.end()); }
+TBytes Bytes(const std::string& text) {
+  return TBytes(text.begin(), text.end());
+}
 
 TEST(VepsimTftpRequest, AWriteRequestGivesItsNameModeAndOptions) {
-  const auto request = ParseTftpRequest(Bytes("\0\2/\0octet\0blksize\0" "1428\0"s));
+  const auto request =
+      ParseTftpRequest(Bytes("\0\2/\0octet\0blksize\0"
+                             "1428\0"s));
   ASSERT_TRUE(request);
   EXPECT_EQ(request->Opcode, kTftpWriteRequest);
   EXPECT_EQ(request->FileName, "/");
@@ -27,8 +31,8 @@ TEST(VepsimTftpRequest, AWriteRequestGivesItsNameModeAndOptions) {
 
 TEST(VepsimTftpRequest, PacketsWithoutTheirZeroBytesOrOfOtherKindsAreNoRequests) {
   for (const std::string& packet : {""s, "\0"s, "\0\2"s,
-                                    "\0\2/\0octet"s,  // mode without its zero
-                                    "\0\2/\0"s,       // no mode
+                                    "\0\2/\0octet"s,             // mode without its zero
+                                    "\0\2/\0"s,                  // no mode
                                     "\0\2/\0octet\0blksize\0"s,  // no value
                                     "\0\3\0\1data"s, "\0\6/\0octet\0"s})
     EXPECT_FALSE(ParseTftpRequest(Bytes(packet))) << packet.size();
@@ -59,7 +63,8 @@ TEST(VepsimTftpRequest, TheBlockSizeIsGrantedWithinItsRangeAndLoweredFromAbove) 
 
 TEST(VepsimTftpReplies, AcknowledgementsAndErrorsAreLaidOutAsTheClientReadsThem) {
   EXPECT_EQ(AckPacket(0x1234), (TBytes{0, 4, 0x12, 0x34}));
-  EXPECT_EQ(BlockSizeAckPacket(1428), Bytes("\0\6blksize\0" "1428\0"s));
+  EXPECT_EQ(BlockSizeAckPacket(1428), Bytes("\0\6blksize\0"
+                                            "1428\0"s));
   EXPECT_EQ(ErrorPacket(kTftpAccessViolation, "Device busy, try again"),
             Bytes("\0\5\0\2Device busy, try again\0"s));
 }

@@ -73,7 +73,9 @@ TBytes Pattern(std::size_t size, int seed) {
   return bytes;
 }
 
-std::string AsText(const TBytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string AsText(const TBytes& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
 
 struct TReceived {
   TBytes Bytes;
@@ -102,9 +104,9 @@ class THandClient {
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
     inet_pton(AF_INET, address.c_str(), &to.sin_addr);
-    ASSERT_EQ(sendto(Fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
-                     sizeof to),
-              static_cast<ssize_t>(packet.size()));
+    ASSERT_EQ(
+        sendto(Fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+        static_cast<ssize_t>(packet.size()));
   }
 
   // The next datagram within `ms` milliseconds.
@@ -149,7 +151,8 @@ class VepsimTftp : public ::testing::Test {
 
   static void WriteFile(const std::string& path, const TBytes& bytes) {
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
   }
 
   // Starts vepsim in the device namespace with its addresses held and uploads going to Store.
@@ -213,7 +216,8 @@ TEST_F(VepsimTftp, AnAtftpUploadIsStoredByteIdenticalUnderTheDevicesHardwareAddr
   EXPECT_EQ(ReadFile(Store + "/" + kAp1File), ReadFile(Firmware));
   Bed->Stop(pid);
   EXPECT_THAT(LogText(), HasSubstr("AP-1 (02:00:00:00:00:01) stored an upload of 100000 bytes"));
-  EXPECT_THAT(LogText(), HasSubstr("send errors, 1 uploads stored, 0 refused, 0 failed, 0 abandoned"));
+  EXPECT_THAT(LogText(),
+              HasSubstr("send errors, 1 uploads stored, 0 refused, 0 failed, 0 abandoned"));
 }
 
 TEST_F(VepsimTftp, TheBlockSizeAskedForIsAcknowledgedAndUsed) {
@@ -398,20 +402,21 @@ TEST_F(VepsimTftp, ReadsOtherModesAndStrangersAreRefusedWithTheirErrorCodes) {
   client.Send(Request(1, {"/", "octet"}), "10.0.0.7", 69);
   auto error = client.Receive(3000);
   ASSERT_TRUE(error);
-  EXPECT_EQ(AsText(error->Bytes), AsText(Op(5, 4)) + "Only uploads are taken, no read requests" +
-                                      std::string(1, '\0'));
+  EXPECT_EQ(AsText(error->Bytes),
+            AsText(Op(5, 4)) + "Only uploads are taken, no read requests" + std::string(1, '\0'));
 
   client.Send(Request(2, {"/", "netascii"}), "10.0.0.7", 69);
   error = client.Receive(3000);
   ASSERT_TRUE(error);
-  EXPECT_EQ(AsText(error->Bytes), AsText(Op(5, 4)) + "Only octet mode is taken" +
-                                      std::string(1, '\0'));
+  EXPECT_EQ(AsText(error->Bytes),
+            AsText(Op(5, 4)) + "Only octet mode is taken" + std::string(1, '\0'));
 
   // Data sent to port 69 is no request.
   client.Send(Data(1, Pattern(10, 0)), "10.0.0.7", 69);
   error = client.Receive(3000);
   ASSERT_TRUE(error);
-  EXPECT_EQ(AsText(error->Bytes), AsText(Op(5, 4)) + "Illegal TFTP operation" + std::string(1, '\0'));
+  EXPECT_EQ(AsText(error->Bytes),
+            AsText(Op(5, 4)) + "Illegal TFTP operation" + std::string(1, '\0'));
 
   // A stranger writing to a transfer's port is told so; the transfer goes on.
   client.Send(Request(2, {"/", "octet"}), "10.0.0.7", 69);
@@ -467,7 +472,8 @@ TEST_F(VepsimTftp, AStoreThatCannotBeWrittenIsReportedWithTheSystemsReason) {
   client.Send(Request(2, {"/", "octet"}), "10.0.0.7", 69);
   const auto error = client.Receive(3000);
   ASSERT_TRUE(error);
-  EXPECT_EQ(AsText(error->Bytes), AsText(Op(5, 0)) + "No such file or directory" + std::string(1, '\0'));
+  EXPECT_EQ(AsText(error->Bytes),
+            AsText(Op(5, 0)) + "No such file or directory" + std::string(1, '\0'));
 }
 
 // ---- usage: refused before anything is opened (a device list that cannot be read would end
@@ -487,8 +493,7 @@ TEST(VepsimTftpArguments, TftpNeedsHeldAddressesAndAnExistingDirectory) {
 
 TEST(VepsimTftpArguments, ARestartTimeIsMillisecondsOrNever) {
   for (const char* value : {"-1", "1.5", "86400001", "soon", ""}) {
-    const TRun run =
-        RunOnHost(kVepsim + kUnreadableDevice + " --restart-ms '" + value + "' 2>&1");
+    const TRun run = RunOnHost(kVepsim + kUnreadableDevice + " --restart-ms '" + value + "' 2>&1");
     EXPECT_EQ(run.Exit, 2) << value;
     EXPECT_THAT(run.Output, HasSubstr("--restart-ms")) << value;
   }
@@ -497,8 +502,8 @@ TEST(VepsimTftpArguments, ARestartTimeIsMillisecondsOrNever) {
 TEST(VepsimTftpArguments, HelpNamesTheUploadOptions) {
   const TRun run = RunOnHost(kVepsim + " --help");
   EXPECT_EQ(run.Exit, 0);
-  for (const char* option : {"--tftp DIR", "--busy-first", "--restart-ms MS|never", "busy_first",
-                             "restart_ms"})
+  for (const char* option :
+       {"--tftp DIR", "--busy-first", "--restart-ms MS|never", "busy_first", "restart_ms"})
     EXPECT_THAT(run.Output, HasSubstr(option));
 }
 

@@ -37,7 +37,9 @@ const std::string kRestartRange =
 
 TRestartTime RestartOrThrow(const std::string& text) {
   const auto restart = ParseRestartTime(text);
-  if (!restart) throw std::runtime_error("bad restart_ms '" + text + "' (want " + kRestartRange + " or never)");
+  if (!restart)
+    throw std::runtime_error("bad restart_ms '" + text + "' (want " + kRestartRange +
+                             " or never)");
   return *restart;
 }
 
@@ -141,7 +143,8 @@ TRestartTime RestartField(const nlohmann::json& value) {
   if ((value.is_number_integer() || value.is_number_unsigned()) && value >= 0 &&
       value <= kMaxRestartMs)
     return TRestartTime{false, value.get<std::uint32_t>()};
-  throw std::runtime_error("\"restart_ms\" must be " + kRestartRange + " or \"never\", not " + value.dump());
+  throw std::runtime_error("\"restart_ms\" must be " + kRestartRange + " or \"never\", not " +
+                           value.dump());
 }
 
 const std::string& TextField(const nlohmann::json& value, const std::string& key) {

@@ -231,8 +231,9 @@ void TSimulator::HandleRequest(const TDeviceRequest& request, const sockaddr_in&
   if (request.Destination == kDiscoveryID) {
     // Only discovery goes to everybody; getting or setting IP needs an addressee.
     if (request.Method != vmDiscover) return;
+    const auto now = TClock::now();
     for (std::size_t i = 0; i < Devices.size(); ++i)
-      if (!Restarting(i))
+      if (!Restarting(i, now))
         Schedule(i, request, from, interfaceIndex, Devices[i].IPAddress, std::nullopt);
     return;
   }
@@ -240,7 +241,7 @@ void TSimulator::HandleRequest(const TDeviceRequest& request, const sockaddr_in&
   TMacAddress mac;
   std::copy(request.Destination.begin() + 2, request.Destination.end(), mac.begin());
   const auto found = ByMac.find(mac);
-  if (found == ByMac.end() || Restarting(found->second)) return;
+  if (found == ByMac.end() || Restarting(found->second, TClock::now())) return;
   TSimDevice& device = Devices[found->second];
   const TIPv4 replyAddress = device.IPAddress;  // a set-IP is answered from the old address
 
@@ -421,8 +422,8 @@ void TSimulator::OnUploadStored(std::size_t device) {
                  static_cast<unsigned long>(restart.Ms));
 }
 
-bool TSimulator::Restarting(std::size_t device) const {
-  if (TClock::now() >= SilentUntil[device]) return false;
+bool TSimulator::Restarting(std::size_t device, TClock::time_point now) const {
+  if (now >= SilentUntil[device]) return false;
   if (Options.Verbose)
     std::fprintf(stderr, "vepsim: %s (%s) is restarting: no answer\n",
                  Devices[device].Name.c_str(), FormatMac(Devices[device].Mac).c_str());

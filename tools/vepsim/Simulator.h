@@ -66,7 +66,8 @@ class TSimulator {
     sockaddr_in Destination{};
     int InterfaceIndex = 0;
     TIPv4 DeviceAddress{};  // reply from here when the interface holds it
-    std::optional<TReaddress> Readdress;  // after a static set-IP, with --readdress or --hold-addresses
+    // After a static set-IP, with --readdress or --hold-addresses.
+    std::optional<TReaddress> Readdress;
   };
   struct TInterfaceAddresses {
     std::optional<TIPv4> Primary;
@@ -86,7 +87,7 @@ class TSimulator {
   void ReleaseHeldAddresses();
   void OnUploadStored(std::size_t device);
   // Whether the device is still restarting after an upload; logged with -v.
-  bool Restarting(std::size_t device) const;
+  bool Restarting(std::size_t device, TClock::time_point now) const;
   void RefreshAddresses();
   int MillisecondsToNextEvent() const;
   bool Chance(double rate);

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <stdexcept>
 
-
 namespace scoutor {
 
 namespace {
@@ -193,8 +192,8 @@ void TTftpServer::Report(std::size_t number, TTftpTransfer::TEvent event) {
     case TTftpTransfer::TEvent::Stored:
       ++StoredCount;
       std::fprintf(stderr, "vepsim: %s stored an upload of %llu bytes from %s as %s\n",
-                   name.c_str(), static_cast<unsigned long long>(transfer.Bytes()),
-                   client.c_str(), transfer.Path().c_str());
+                   name.c_str(), static_cast<unsigned long long>(transfer.Bytes()), client.c_str(),
+                   transfer.Path().c_str());
       OnStored(active.Device);
       return;
     case TTftpTransfer::TEvent::Failed:

@@ -81,7 +81,7 @@ class TTftpServer {
   std::string Directory;
   bool Verbose = false;
   TStoredHandler OnStored;
-  std::map<std::size_t, TPort> Ports;  // by device index
+  std::map<std::size_t, TPort> Ports;        // by device index
   std::map<std::size_t, TActive> Transfers;  // by transfer number
   std::size_t NextTransfer = 1;
   std::vector<TPolled> LastPolled;

@@ -47,7 +47,8 @@ std::optional<TTftpRequest> ParseTftpRequest(TPacketView packet) {
   if (texts.size() < 2 || texts.size() % 2 != 0) return std::nullopt;
   request.FileName = texts[0];
   request.Mode = texts[1];
-  for (std::size_t i = 2; i < texts.size(); i += 2) request.Options.emplace_back(texts[i], texts[i + 1]);
+  for (std::size_t i = 2; i < texts.size(); i += 2)
+    request.Options.emplace_back(texts[i], texts[i + 1]);
   return request;
 }
 

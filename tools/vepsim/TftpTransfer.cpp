@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 
-
 namespace scoutor {
 
 namespace {

@@ -20,7 +20,8 @@ namespace scoutor {
 // A write request that cannot be taken: the error packet's code and text.
 class TTftpRefusal : public std::runtime_error {
  public:
-  TTftpRefusal(std::uint16_t code, const std::string& text) : std::runtime_error(text), Code(code) {}
+  TTftpRefusal(std::uint16_t code, const std::string& text)
+      : std::runtime_error(text), Code(code) {}
   std::uint16_t Code;
 };
 
