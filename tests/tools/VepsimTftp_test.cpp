@@ -257,6 +257,16 @@ TEST_F(VepsimTftp, TwentyDevicesTakeTwentyUploadsAtOnce) {
   EXPECT_TRUE(names.count("02-00-00-00-00-14.bin"));  // the twentieth of 02:00:00:00:00:01
 }
 
+// Two devices that were given one address: as on a real network, only one of them can have
+// the uploads to it.
+TEST_F(VepsimTftp, OfTwoDevicesOnOneAddressTheFirstTakesTheUploads) {
+  Start({"--device", kAp1, "--device", "mac=02:00:00:00:00:03,name=Twin,ip=10.0.0.7"});
+  ASSERT_EQ(Atftp("10.0.0.7").Exit, 0);
+  EXPECT_EQ(StoreNames(), std::set<std::string>{kAp1File});
+  EXPECT_THAT(LogText(), HasSubstr("Twin (02:00:00:00:00:03) has the address of AP-1 "
+                                   "(02:00:00:00:00:01): uploads to 10.0.0.7 go to that one"));
+}
+
 // ---- busy first, restart ----
 
 TEST_F(VepsimTftp, ABusyFirstDeviceRefusesItsFirstUploadWithAccessViolation) {

@@ -59,8 +59,11 @@ void TTftpServer::Listen(std::size_t device, const TSimDevice& settings) {
   port.Mac = settings.Mac;
   port.BusyFirst = settings.BusyFirst;
   std::string problem;
-  port.Fd = OpenPort(port.Address, problem);
-  if (port.Fd < 0) throw std::runtime_error(problem);
+  if (const TPort* owner = PortAt(port.Address))
+    std::fprintf(stderr, "vepsim: %s has the address of %s: uploads to %s go to that one\n",
+                 port.Name.c_str(), owner->Name.c_str(), FormatIPv4(port.Address).c_str());
+  else if (port.Fd = OpenPort(port.Address, problem); port.Fd < 0)
+    throw std::runtime_error(problem);
   Ports[device] = port;
 }
 
@@ -68,10 +71,19 @@ std::string TTftpServer::Move(std::size_t device, const TIPv4& address) {
   TPort& port = Ports.at(device);
   if (port.Fd >= 0 && port.Address == address) return "";
   if (port.Fd >= 0) close(port.Fd);
+  port.Fd = -1;
   port.Address = address;
+  if (const TPort* owner = PortAt(address))
+    return FormatIPv4(address) + " is the address of " + owner->Name + ", which takes its uploads";
   std::string problem;
   port.Fd = OpenPort(address, problem);
   return problem;
+}
+
+const TTftpServer::TPort* TTftpServer::PortAt(const TIPv4& address) const {
+  for (const auto& [device, port] : Ports)
+    if (port.Fd >= 0 && port.Address == address) return &port;
+  return nullptr;
 }
 
 void TTftpServer::AddToPoll(std::vector<pollfd>& fds) {

@@ -34,10 +34,11 @@ class TTftpServer {
   TTftpServer(const TTftpServer&) = delete;
   TTftpServer& operator=(const TTftpServer&) = delete;
 
-  // Opens port 69 of the device's address; throws std::runtime_error when it cannot.
+  // Opens port 69 of the device's address; throws std::runtime_error when it cannot. A device
+  // whose address another one has already gets no port: that one takes the uploads.
   void Listen(std::size_t device, const TSimDevice& settings);
-  // Moves the device's port 69 to `address`; an empty text on success, else what went wrong
-  // (the device has no port then). Uploads under way stay where they are.
+  // Moves the device's port 69 to `address`; an empty text on success, else why it has no port
+  // now. Uploads under way stay where they are.
   std::string Move(std::size_t device, const TIPv4& address);
 
   // Appends the descriptors to poll for reading; HandleReady takes the same entries back.
@@ -72,6 +73,8 @@ class TTftpServer {
   };
 
   static int OpenPort(const TIPv4& address, std::string& problem);
+  // The open port at `address`, if any.
+  const TPort* PortAt(const TIPv4& address) const;
   void ReceiveRequests(std::size_t device);
   void HandleRequest(std::size_t device, TPacketView packet, const sockaddr_in& from);
   void Refuse(const TPort& port, const sockaddr_in& to, std::uint16_t code,
