@@ -44,8 +44,9 @@ int TTftpServer::OpenPort(const TIPv4& address, std::string& problem) {
   local.sin_port = htons(kTftpPort);
   std::memcpy(&local.sin_addr.s_addr, address.data(), 4);
   if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    const int error = errno;
     problem = "opening TFTP port " + std::to_string(kTftpPort) + " of " + FormatIPv4(address) +
-              ": " + std::strerror(errno);
+              ": " + std::strerror(error);
     if (fd >= 0) close(fd);
     return -1;
   }
@@ -58,12 +59,14 @@ void TTftpServer::Listen(std::size_t device, const TSimDevice& settings) {
   port.Name = settings.Name + " (" + FormatMac(settings.Mac) + ")";
   port.Mac = settings.Mac;
   port.BusyFirst = settings.BusyFirst;
-  std::string problem;
-  if (const TPort* owner = PortAt(port.Address))
+  if (const TPort* owner = PortAt(port.Address)) {
     std::fprintf(stderr, "vepsim: %s has the address of %s: uploads to %s go to that one\n",
                  port.Name.c_str(), owner->Name.c_str(), FormatIPv4(port.Address).c_str());
-  else if (port.Fd = OpenPort(port.Address, problem); port.Fd < 0)
-    throw std::runtime_error(problem);
+  } else {
+    std::string problem;
+    port.Fd = OpenPort(port.Address, problem);
+    if (port.Fd < 0) throw std::runtime_error(problem);
+  }
   Ports[device] = port;
 }
 
