@@ -25,6 +25,9 @@ namespace scoutor {
 
 namespace {
 
+// The header beside the block sizes, which are ints.
+constexpr int kHeaderBytes = static_cast<int>(kTftpHeaderSize);
+
 // Datagrams looked at per readiness report before the loop gets its thread back: a flood of
 // strangers' packets cannot hold it, and the watcher reports the rest next time round.
 constexpr int kDatagramsPerWake = 16;
@@ -200,7 +203,7 @@ void TTftpClient::Begin() {
   try {
     transfer.WorkBegun = true;
     BeginWork(TWorkMode::Write, transfer.Remaining);
-    BufferSize = kDefaultBlockSize + kHeaderSize;
+    BufferSize = kTftpDefaultBlockSize + kHeaderBytes;
     transfer.Packet = WriteRequest(transfer.RemoteName, TransferMode == tfNetAscii ? "netascii" : "octet",
                                    RequestedBlockSize);
     transfer.State = TState::AwaitRequestReply;
@@ -332,7 +335,7 @@ void TTftpClient::OnSilence(TTransfer& transfer) {
 // An option acknowledgement without "blksize" leaves the default block size.
 void TTftpClient::AcceptOptions(TTransfer& transfer) {
   if (const auto blockSize = OptionValue(transfer.Reply(), "blksize"))
-    BufferSize = AcceptedBlockSize(*blockSize) + kHeaderSize;
+    BufferSize = AcceptedBlockSize(*blockSize) + kHeaderBytes;
 }
 
 // Sends the next data packet (made beforehand where possible). A packet shorter than the block
@@ -343,8 +346,8 @@ void TTftpClient::SendNextBlock(TTransfer& transfer) {
   std::swap(transfer.Packet, transfer.NextPacket);
   transfer.NextReady = false;
   ++transfer.Block;
-  const std::int64_t length = static_cast<std::int64_t>(transfer.Packet.size()) - kHeaderSize;
-  transfer.State = length < BufferSize - kHeaderSize ? TState::AwaitLastAck : TState::AwaitDataAck;
+  const std::int64_t length = static_cast<std::int64_t>(transfer.Packet.size()) - kHeaderBytes;
+  transfer.State = length < BufferSize - kHeaderBytes ? TState::AwaitLastAck : TState::AwaitDataAck;
   transfer.ResendsLeft = Retries;
   transfer.EchoesExpected = transfer.ExtraCopies;
   transfer.ExtraCopies = 0;
@@ -355,7 +358,7 @@ void TTftpClient::SendNextBlock(TTransfer& transfer) {
 
 // Puts the next bytes of the stream into the next data packet (block number one on).
 void TTftpClient::MakeNextBlock(TTransfer& transfer) {
-  const std::int64_t length = std::min<std::int64_t>(BufferSize - kHeaderSize, transfer.Remaining);
+  const std::int64_t length = std::min<std::int64_t>(BufferSize - kHeaderBytes, transfer.Remaining);
   std::uint8_t* data =
       MakeDataPacket(transfer.NextPacket, static_cast<std::uint16_t>(transfer.Block + 1),
                      static_cast<std::size_t>(length));

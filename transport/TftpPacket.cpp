@@ -1,7 +1,6 @@
 #include "transport/TftpPacket.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 
 #include "transport/ByteOrder.h"
@@ -11,23 +10,11 @@ namespace scoutor {
 
 namespace {
 
-void AppendText(TBytes& packet, std::string_view text) {
-  packet.insert(packet.end(), text.begin(), text.end());
-  packet.push_back(0);
-}
-
 // The text at `offset` up to its zero byte, or up to the packet's end when the zero is missing.
 std::string TextAt(TPacketView packet, std::size_t offset) {
   if (offset >= packet.size()) return {};
   const auto begin = packet.begin() + static_cast<std::ptrdiff_t>(offset);
   return std::string(begin, std::find(begin, packet.end(), std::uint8_t{0}));
-}
-
-bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) ==
-           std::tolower(static_cast<unsigned char>(y));
-  });
 }
 
 }  // namespace
@@ -36,39 +23,35 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
 
 TBytes WriteRequest(const std::string& remoteName, std::string_view modeText, int blockSize) {
   TBytes packet(2);
-  PutBE16(packet.data(), kOpWriteRequest);
-  AppendText(packet, remoteName);
-  AppendText(packet, modeText);
-  AppendText(packet, "blksize");
-  AppendText(packet, std::to_string(blockSize));
+  PutBE16(packet.data(), kTftpWriteRequest);
+  AppendTftpText(packet, remoteName);
+  AppendTftpText(packet, modeText);
+  AppendTftpText(packet, "blksize");
+  AppendTftpText(packet, std::to_string(blockSize));
   return packet;
 }
 
 // Makes `packet` a data packet of `block` with room for `length` data bytes; returns where
 // they go. The packet's storage is reused from block to block.
 std::uint8_t* MakeDataPacket(TBytes& packet, std::uint16_t block, std::size_t length) {
-  packet.resize(kHeaderSize + length);
-  PutBE16(packet.data(), kOpData);
+  packet.resize(kTftpHeaderSize + length);
+  PutBE16(packet.data(), kTftpData);
   PutBE16(packet.data() + 2, block);
-  return packet.data() + kHeaderSize;
+  return packet.data() + kTftpHeaderSize;
 }
 
 // --- packets we receive ---
 
-std::uint16_t OpcodeOf(TPacketView packet) {
-  return packet.size() >= 2 ? GetBE16(packet.data()) : 0;
-}
-
 bool IsAckOf(TPacketView packet, std::uint16_t block) {
-  return packet.size() >= 4 && OpcodeOf(packet) == kOpAck && GetBE16(packet.data() + 2) == block;
+  return packet.size() >= 4 && TftpOpcodeOf(packet) == kTftpAck && GetBE16(packet.data() + 2) == block;
 }
 
 bool IsErrorPacket(TPacketView packet) {
-  return packet.size() >= 4 && OpcodeOf(packet) == kOpError;
+  return packet.size() >= 4 && TftpOpcodeOf(packet) == kTftpError;
 }
 
 bool IsOptionAck(TPacketView packet) {
-  return OpcodeOf(packet) == kOpOptionAck;
+  return TftpOpcodeOf(packet) == kTftpOptionAck;
 }
 
 [[noreturn]] void RaiseErrorPacket(TPacketView packet) {
@@ -104,7 +87,7 @@ std::optional<std::string> OptionValue(TPacketView packet, std::string_view name
     offset += optionName.size() + 1;
     const std::string value = TextAt(packet, offset);
     offset += value.size() + 1;
-    if (SameNameIgnoringCase(optionName, name)) return value;
+    if (SameTftpName(optionName, name)) return value;
   }
   return std::nullopt;
 }
@@ -119,7 +102,7 @@ int AcceptedBlockSize(const std::string& value) {
     return c >= '0' && c <= '9';
   });
   if (!digitsOnly || error != std::errc() || end != value.data() + value.size() ||
-      size < kMinBlockSize || size > kMaxBlockSize) {
+      size < kTftpMinBlockSize || size > kTftpMaxBlockSize) {
     std::string shown;
     for (const char c : value) shown += std::isprint(static_cast<unsigned char>(c)) ? c : '?';
     throw EIdTFTPOptionNegotiationFailed("Unusable blksize \"" + shown +

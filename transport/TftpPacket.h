@@ -5,26 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "transport/TftpFormat.h"
 
 namespace scoutor {
-
-using TBytes = std::vector<std::uint8_t>;
-using TPacketView = std::span<const std::uint8_t>;
-
-constexpr std::uint16_t kOpWriteRequest = 2;
-constexpr std::uint16_t kOpData = 3;
-constexpr std::uint16_t kOpAck = 4;
-constexpr std::uint16_t kOpError = 5;
-constexpr std::uint16_t kOpOptionAck = 6;
-
-constexpr int kHeaderSize = 4;          // opcode and block number (or error code)
-constexpr int kDefaultBlockSize = 512;  // without an option acknowledgement
-constexpr int kMinBlockSize = 8;        // the range a "blksize" option may name
-constexpr int kMaxBlockSize = 65464;
 
 // Opcode 2, the remote name, the mode text ("octet", "netascii"), "blksize" and its value.
 TBytes WriteRequest(const std::string& remoteName, std::string_view modeText, int blockSize);
@@ -32,8 +18,6 @@ TBytes WriteRequest(const std::string& remoteName, std::string_view modeText, in
 // they go. The packet's storage is reused from block to block.
 std::uint8_t* MakeDataPacket(TBytes& packet, std::uint16_t block, std::size_t length);
 
-// The opcode of a received packet; 0 when it is too short to have one.
-std::uint16_t OpcodeOf(TPacketView packet);
 bool IsAckOf(TPacketView packet, std::uint16_t block);
 bool IsErrorPacket(TPacketView packet);
 bool IsOptionAck(TPacketView packet);

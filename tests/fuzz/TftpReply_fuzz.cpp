@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A buffer of the packet's own size, so that any read beyond it is caught.
   const std::vector<std::uint8_t> bytes(data, data + size);
   const scoutor::TPacketView packet(bytes.data(), bytes.size());
-  scoutor::OpcodeOf(packet);
+  scoutor::TftpOpcodeOf(packet);
   for (std::uint16_t block : {0, 1, 65535}) scoutor::IsAckOf(packet, block);
   if (scoutor::IsErrorPacket(packet)) {
     try {

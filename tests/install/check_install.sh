@@ -3,6 +3,7 @@
 # from there, `man -l` renders their pages with the hand-written sections and every command,
 # and their completion scripts complete commands and options in bash. Sends nothing.
 set -euo pipefail
+# (grep -q is never at the end of a pipe here: its early exit would fail the pipe's writer.)
 build=$1
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
@@ -14,7 +15,8 @@ echo "installed into $prefix:"
 
 for program in vepctl vepsim; do
   [ -x "$prefix/bin/$program" ] || fail "bin/$program is missing"
-  "$prefix/bin/$program" --version | grep -q "^$program " || fail "$program --version from the prefix"
+  version=$("$prefix/bin/$program" --version) || fail "$program --version from the prefix"
+  [[ $version == "$program "* ]] || fail "$program --version says '$version'"
   page=$prefix/share/man/man1/$program.1
   [ -f "$page" ] || fail "share/man/man1/$program.1 is missing"
   rendered=$(MANWIDTH=100 man -l "$page" 2>&1 | col -b) || fail "man -l $page"
@@ -47,8 +49,13 @@ for command in $commands; do
   grep -qx "$command" <<<"$offered" || fail "completion does not offer '$command'"
 done
 [ "$(complete_words vepctl dis)" = discover ] || fail "completion of 'dis'"
-complete_words vepctl discover --w | grep -qx -- --wait || fail "completion of discover's --wait"
-complete_words vepctl --json discover --js | grep -qx -- --json || fail "global option after a command"
-complete_words vepsim --hold-addresses l | grep -qx lo || fail "vepsim interface names"
-complete_words vepsim --mal | grep -qx -- --malformed || fail "vepsim options"
+offers() {  # the word that must be offered, then the command line
+  local word=$1
+  shift
+  grep -qx -- "$word" <<<"$(complete_words "$@")"
+}
+offers --wait vepctl discover --w || fail "completion of discover's --wait"
+offers --json vepctl --json discover --js || fail "global option after a command"
+offers lo vepsim --hold-addresses l || fail "vepsim interface names"
+offers --malformed vepsim --mal || fail "vepsim options"
 echo "install: programs, man pages and completion are in place and work"

@@ -1,35 +1,10 @@
 #include "tools/vepsim/TftpServerPackets.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "transport/ByteOrder.h"
 
 namespace scoutor {
-
-namespace {
-
-bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) ==
-           std::tolower(static_cast<unsigned char>(y));
-  });
-}
-
-void AppendText(TBytes& packet, const std::string& text) {
-  packet.insert(packet.end(), text.begin(), text.end());
-  packet.push_back(0);
-}
-
-}  // namespace
-
-std::uint16_t TftpOpcodeOf(TPacketView packet) {
-  return packet.size() >= 2 ? GetBE16(packet.data()) : 0;
-}
-
-std::uint16_t TftpNumberOf(TPacketView packet) {
-  return packet.size() >= kTftpHeaderSize ? GetBE16(packet.data() + 2) : 0;
-}
 
 std::optional<TTftpRequest> ParseTftpRequest(TPacketView packet) {
   TTftpRequest request;
@@ -53,12 +28,12 @@ std::optional<TTftpRequest> ParseTftpRequest(TPacketView packet) {
 }
 
 bool IsOctetMode(const TTftpRequest& request) {
-  return SameTextIgnoringCase(request.Mode, "octet");
+  return SameTftpName(request.Mode, "octet");
 }
 
 std::optional<int> GrantedBlockSize(const TTftpRequest& request) {
   for (const auto& [name, value] : request.Options) {
-    if (!SameTextIgnoringCase(name, "blksize")) continue;
+    if (!SameTftpName(name, "blksize")) continue;
     if (value.empty() || value.size() > 9 ||
         !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }))
       return std::nullopt;
@@ -79,8 +54,8 @@ TBytes AckPacket(std::uint16_t block) {
 TBytes BlockSizeAckPacket(int blockSize) {
   TBytes packet(2);
   PutBE16(packet.data(), kTftpOptionAck);
-  AppendText(packet, "blksize");
-  AppendText(packet, std::to_string(blockSize));
+  AppendTftpText(packet, "blksize");
+  AppendTftpText(packet, std::to_string(blockSize));
   return packet;
 }
 
@@ -88,7 +63,7 @@ TBytes ErrorPacket(std::uint16_t code, const std::string& text) {
   TBytes packet(kTftpHeaderSize);
   PutBE16(packet.data(), kTftpError);
   PutBE16(packet.data() + 2, code);
-  AppendText(packet, text);
+  AppendTftpText(packet, text);
   return packet;
 }
 
