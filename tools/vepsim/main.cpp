@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
       "address); with --tftp it also takes firmware uploads by TFTP on its own address.\n"
       "Run it inside a network namespace made for testing.",
       "vepsim"};
-  app.get_formatter()->column_width(26);
+  app.get_formatter()->column_width(30);  // the longest option with its value, in a group
 
   std::vector<std::string> deviceTexts;
   std::string configFile;
