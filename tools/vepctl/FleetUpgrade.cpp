@@ -139,8 +139,9 @@ void TFleetUpgrade::StartUploads() {
   while (Count(TPhase::Uploading) < Options.Parallel) {
     TDeviceUpgrade* next = NextToStart();
     if (next == nullptr) break;
-    if (next->Phase() == TPhase::RetryDue) Log(next->Device().ID + ": attempting second upload");
     next->StartUpload();
+    Log(next->Device().ID + ": upload started (attempt " + std::to_string(next->Attempts()) +
+        "; " + std::to_string(Count(TPhase::Uploading)) + " running)");
   }
   Starting = false;
 }
