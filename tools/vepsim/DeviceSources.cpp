@@ -26,10 +26,19 @@ TMacAddress MacOrThrow(const std::string& text) {
   return *mac;
 }
 
-bool FlagOrThrow(const std::string& text) {
+bool FlagOrThrow(const std::string& text, const std::string& key) {
   if (text == "1" || text == "true" || text == "on") return true;
   if (text == "0" || text == "false" || text == "off") return false;
-  throw std::runtime_error("bad dhcp flag '" + text + "' (want 0 or 1)");
+  throw std::runtime_error("bad " + key + " flag '" + text + "' (want 0 or 1)");
+}
+
+const std::string kRestartRange =
+    "a whole number of milliseconds from 0 to " + std::to_string(kMaxRestartMs);
+
+TRestartTime RestartOrThrow(const std::string& text) {
+  const auto restart = ParseRestartTime(text);
+  if (!restart) throw std::runtime_error("bad restart_ms '" + text + "' (want " + kRestartRange + " or never)");
+  return *restart;
 }
 
 // A device with the defaults filled in; the hardware address is set by the caller.
@@ -43,6 +52,18 @@ TSimDevice DefaultDevice(const TMacAddress& mac) {
 }
 
 }  // namespace
+
+std::optional<TRestartTime> ParseRestartTime(const std::string& text) {
+  if (text == "never") return TRestartTime{true, 0};
+  if (text.empty() || text.size() > 9) return std::nullopt;
+  std::uint32_t ms = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    ms = ms * 10 + static_cast<std::uint32_t>(c - '0');
+  }
+  if (ms > kMaxRestartMs) return std::nullopt;
+  return TRestartTime{false, ms};
+}
 
 TSimDevice ParseDeviceText(const std::string& text) {
   std::vector<std::pair<std::string, std::string>> fields;
@@ -76,7 +97,11 @@ TSimDevice ParseDeviceText(const std::string& text) {
     else if (key == "gw")
       device.DefaultGateway = AddressOrThrow(value, "gw");
     else if (key == "dhcp")
-      device.DHCP = FlagOrThrow(value);
+      device.DHCP = FlagOrThrow(value, key);
+    else if (key == "busy_first")
+      device.BusyFirst = FlagOrThrow(value, key);
+    else if (key == "restart_ms")
+      device.Restart = RestartOrThrow(value);
     else
       throw std::runtime_error("unknown device field '" + key + "' in '" + text + "'");
   }
@@ -97,15 +122,26 @@ std::vector<TSimDevice> LoadDeviceFile(const std::string& path) {
 
 namespace {
 
-// "dhcp" is true, false, 1 or 0: any other number would be read by some rule the user did not
-// mean (0.5 as false, 1e300 beyond any integer).
-bool DhcpFlag(const nlohmann::json& value) {
+// A flag ("dhcp", "busy_first") is true, false, 1 or 0: any other number would be read by some
+// rule the user did not mean (0.5 as false, 1e300 beyond any integer).
+bool FlagField(const nlohmann::json& value, const std::string& key) {
   if (value.is_boolean()) return value.get<bool>();
   if (value.is_number_integer() || value.is_number_unsigned()) {
     if (value == 0) return false;
     if (value == 1) return true;
   }
-  throw std::runtime_error("\"dhcp\" must be true, false, 1 or 0, not " + value.dump());
+  throw std::runtime_error("\"" + key + "\" must be true, false, 1 or 0, not " + value.dump());
+}
+
+// "restart_ms" is a whole number of milliseconds in range or "never"; 3000.5 or -1 are refused
+// rather than rounded or wrapped.
+TRestartTime RestartField(const nlohmann::json& value) {
+  if (value.is_string() && value.get_ref<const std::string&>() == "never")
+    return TRestartTime{true, 0};
+  if ((value.is_number_integer() || value.is_number_unsigned()) && value >= 0 &&
+      value <= kMaxRestartMs)
+    return TRestartTime{false, value.get<std::uint32_t>()};
+  throw std::runtime_error("\"restart_ms\" must be " + kRestartRange + " or \"never\", not " + value.dump());
 }
 
 const std::string& TextField(const nlohmann::json& value, const std::string& key) {
@@ -121,7 +157,11 @@ TSimDevice DeviceFromJson(const nlohmann::json& entry) {
   for (const auto& [key, value] : entry.items()) {
     if (key == "mac") continue;
     if (key == "dhcp")
-      device.DHCP = DhcpFlag(value);
+      device.DHCP = FlagField(value, key);
+    else if (key == "busy_first")
+      device.BusyFirst = FlagField(value, key);
+    else if (key == "restart_ms")
+      device.Restart = RestartField(value);
     else if (key == "name")
       device.Name = TextField(value, key);
     else if (key == "type")

@@ -1,6 +1,5 @@
 #include "tools/vepsim/SimDevice.h"
 
-
 #include <algorithm>
 #include <cstdio>
 
@@ -41,6 +40,12 @@ std::string FormatMac(const TMacAddress& mac) {
   std::snprintf(text, sizeof text, "%2.2X:%2.2X:%2.2X:%2.2X:%2.2X:%2.2X", mac[0], mac[1], mac[2],
                 mac[3], mac[4], mac[5]);
   return text;
+}
+
+std::string MacFileName(const TMacAddress& mac) {
+  std::string name = FormatMac(mac);
+  std::replace(name.begin(), name.end(), ':', '-');
+  return name;
 }
 
 std::string FormatIPv4(const TIPv4& address) { return DottedIPv4(address); }

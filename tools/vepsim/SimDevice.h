@@ -1,7 +1,7 @@
 #pragma once
 // One emulated VEP device: its hardware address (its node ID is 00 01 and those six bytes), the
-// name and type it announces and the IP settings it reports. Plain data, owned by the
-// simulator and touched only by its one thread.
+// name and type it announces, the IP settings it reports and how it takes a firmware upload.
+// Plain data, owned by the simulator and touched only by its one thread.
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -15,6 +15,18 @@ namespace scoutor {
 using TMacAddress = std::array<std::uint8_t, 6>;
 using TIPv4 = TAddressBytes;  // dotted order: a.b.c.d is a, b, c, d
 
+// How long a device stays silent to VEP requests after a completed upload, as a device that
+// restarts with its new firmware.
+struct TRestartTime {
+  bool Never = false;  // silent until vepsim ends
+  std::uint32_t Ms = 0;
+
+  bool operator==(const TRestartTime&) const = default;
+};
+
+// The longest restart a device may be given, in milliseconds: a day.
+constexpr std::uint32_t kMaxRestartMs = 86'400'000;
+
 struct TSimDevice {
   TMacAddress Mac{};
   std::string Name;
@@ -23,6 +35,8 @@ struct TSimDevice {
   TIPv4 IPAddress{};
   TIPv4 SubnetMask{};
   TIPv4 DefaultGateway{};
+  bool BusyFirst = false;              // refuses its first upload with an access violation
+  std::optional<TRestartTime> Restart;  // none: the simulator's --restart-ms
 
   TVEPNodeID NodeID() const;
 };
@@ -32,6 +46,8 @@ std::optional<TMacAddress> ParseMac(const std::string& text);
 // Dotted decimal as everywhere in the system ("010" is ten).
 std::optional<TIPv4> ParseIPv4(const std::string& text);
 std::string FormatMac(const TMacAddress& mac);
+// "02-00-00-00-00-01": the name of the device's stored upload, without ".bin".
+std::string MacFileName(const TMacAddress& mac);
 std::string FormatIPv4(const TIPv4& address);
 
 }  // namespace scoutor

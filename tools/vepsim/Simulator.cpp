@@ -5,6 +5,7 @@
 #include <net/if.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <span>
 #include <stdexcept>
 
 namespace scoutor {
@@ -54,6 +56,14 @@ TIPv4 AddressOf(const sockaddr_in& socketAddress) {
   return address;
 }
 
+// Every device's TFTP port and every upload takes a descriptor: as many as allowed.
+void RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+
 void SetBufferSize(int fd, int option, int forceOption) {
   // Root may go past the system's limit; others get what the limit allows.
   if (setsockopt(fd, SOL_SOCKET, forceOption, &kSocketBufferBytes, sizeof kSocketBufferBytes) != 0)
@@ -63,20 +73,40 @@ void SetBufferSize(int fd, int option, int forceOption) {
 }  // namespace
 
 TSimulator::TSimulator(std::vector<TSimDevice> devices, TSimOptions options)
-    : Devices(std::move(devices)), Options(std::move(options)), Random(Options.Seed) {
+    : Devices(std::move(devices)),
+      Options(std::move(options)),
+      SilentUntil(Devices.size(), TClock::time_point::min()),
+      Random(Options.Seed) {
   for (std::size_t i = 0; i < Devices.size(); ++i) ByMac[Devices[i].Mac] = i;
   if (!Options.ReaddressInterface.empty())
     Readdresser = std::make_unique<TReaddresser>(Options.ReaddressInterface);
-  if (!Options.HoldInterface.empty()) {
-    Holder = std::make_unique<TReaddresser>(Options.HoldInterface);
-    for (const TSimDevice& device : Devices)
-      if (const std::string problem = Holder->Hold(device.IPAddress, device.SubnetMask);
-          !problem.empty())
-        throw std::runtime_error("holding the address of " + device.Name + ": " + problem);
-      else
-        Held.push_back(device.IPAddress);
+  if (!Options.TftpDirectory.empty() && Options.HoldInterface.empty())
+    throw std::runtime_error("TFTP uploads need the devices' addresses held");
+  // Addresses given to the interface are taken back also when a later step fails.
+  try {
+    if (!Options.HoldInterface.empty()) {
+      Holder = std::make_unique<TReaddresser>(Options.HoldInterface);
+      for (const TSimDevice& device : Devices)
+        if (const std::string problem = Holder->Hold(device.IPAddress, device.SubnetMask);
+            !problem.empty())
+          throw std::runtime_error("holding the address of " + device.Name + ": " + problem);
+        else
+          ++Held[device.IPAddress];
+    }
+    if (!Options.TftpDirectory.empty()) {
+      RaiseDescriptorLimit();
+      Tftp = std::make_unique<TTftpServer>(Options.TftpDirectory, Options.Verbose,
+                                           [this](std::size_t device) { OnUploadStored(device); });
+      for (std::size_t i = 0; i < Devices.size(); ++i) Tftp->Listen(i, Devices[i]);
+    }
+    OpenSockets();
+  } catch (...) {
+    ReleaseHeldAddresses();
+    throw;
   }
+}
 
+void TSimulator::OpenSockets() {
   Socket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (Socket < 0) throw SystemError("socket");
   const int on = 1;
@@ -107,28 +137,52 @@ TSimulator::TSimulator(std::vector<TSimDevice> devices, TSimOptions options)
 }
 
 TSimulator::~TSimulator() {
-  for (const TIPv4& address : Held) Holder->Release(address);
+  Tftp.reset();
+  ReleaseHeldAddresses();
   if (Signals >= 0) close(Signals);
   if (Socket >= 0) close(Socket);
+}
+
+void TSimulator::ReleaseHeldAddresses() {
+  for (const auto& [address, devices] : Held) Holder->Release(address);
+  Held.clear();
 }
 
 void TSimulator::Run() {
   std::fprintf(stderr, "vepsim: %zu device%s listening on UDP port %u%s%s\n", Devices.size(),
                Devices.size() == 1 ? "" : "s", kVEPPort,
                Options.InterfaceName.empty() ? "" : " on ", Options.InterfaceName.c_str());
+  if (Tftp)
+    std::fprintf(stderr, "vepsim: uploads to UDP port 69 of each device's address go to %s\n",
+                 Options.TftpDirectory.c_str());
+  // The VEP socket and the signals first, then the TFTP ports and transfers.
+  std::vector<pollfd> fds;
   for (;;) {
-    pollfd fds[2] = {{Socket, POLLIN, 0}, {Signals, POLLIN, 0}};
-    if (poll(fds, 2, MillisecondsToNextJob()) < 0 && errno != EINTR) throw SystemError("poll");
+    fds.assign({{Socket, POLLIN, 0}, {Signals, POLLIN, 0}});
+    if (Tftp) Tftp->AddToPoll(fds);
+    if (poll(fds.data(), fds.size(), MillisecondsToNextEvent()) < 0) {
+      if (errno != EINTR) throw SystemError("poll");
+      continue;
+    }
     if (fds[1].revents & POLLIN) break;
     if (fds[0].revents & POLLIN) ReceiveAll();
+    if (Tftp) {
+      Tftp->HandleReady(std::span<const pollfd>(fds).subspan(2));
+      Tftp->RunDueTimers();
+    }
     RunDueJobs();
   }
+  std::string uploads;
+  if (Tftp)
+    uploads = ", " + std::to_string(Tftp->Stored()) + " uploads stored, " +
+              std::to_string(Tftp->Refused()) + " refused, " + std::to_string(Tftp->Failed()) +
+              " failed, " + std::to_string(Tftp->Abandoned()) + " abandoned";
   std::fprintf(stderr,
                "vepsim: stopped: %llu requests, %llu replies sent, %llu dropped, %llu malformed, "
-               "%llu send errors\n",
+               "%llu send errors%s\n",
                static_cast<unsigned long long>(Requests), static_cast<unsigned long long>(Replies),
                static_cast<unsigned long long>(Dropped), static_cast<unsigned long long>(Malformed),
-               static_cast<unsigned long long>(SendErrors));
+               static_cast<unsigned long long>(SendErrors), uploads.c_str());
 }
 
 void TSimulator::ReceiveAll() {
@@ -178,14 +232,15 @@ void TSimulator::HandleRequest(const TDeviceRequest& request, const sockaddr_in&
     // Only discovery goes to everybody; getting or setting IP needs an addressee.
     if (request.Method != vmDiscover) return;
     for (std::size_t i = 0; i < Devices.size(); ++i)
-      Schedule(i, request, from, interfaceIndex, Devices[i].IPAddress, std::nullopt);
+      if (!Restarting(i))
+        Schedule(i, request, from, interfaceIndex, Devices[i].IPAddress, std::nullopt);
     return;
   }
   if (request.Destination[0] != 0x00 || request.Destination[1] != 0x01) return;
   TMacAddress mac;
   std::copy(request.Destination.begin() + 2, request.Destination.end(), mac.begin());
   const auto found = ByMac.find(mac);
-  if (found == ByMac.end()) return;
+  if (found == ByMac.end() || Restarting(found->second)) return;
   TSimDevice& device = Devices[found->second];
   const TIPv4 replyAddress = device.IPAddress;  // a set-IP is answered from the old address
 
@@ -198,7 +253,7 @@ void TSimulator::HandleRequest(const TDeviceRequest& request, const sockaddr_in&
       device.IPAddress = request.IPAddress;
       device.SubnetMask = request.SubnetMask;
       device.DefaultGateway = request.DefaultGateway;
-      if (Readdresser)
+      if (Readdresser || Holder)
         readdress =
             TReaddress{replyAddress, request.IPAddress, request.SubnetMask, request.DefaultGateway};
     }
@@ -253,15 +308,18 @@ void TSimulator::RunDueJobs() {
     for (const TBytes& datagram : job.Datagrams) Send(job, datagram);
     if (job.Readdress) {
       const TReaddress& r = *job.Readdress;
-      const std::string problem =
-          Readdresser->Apply(r.OldAddress, r.NewAddress, r.SubnetMask, r.DefaultGateway);
-      if (problem.empty())
-        std::fprintf(stderr, "vepsim: %s now has %s instead of %s\n",
-                     Readdresser->InterfaceName().c_str(), FormatIPv4(r.NewAddress).c_str(),
-                     FormatIPv4(r.OldAddress).c_str());
-      else
-        std::fprintf(stderr, "vepsim: re-addressing %s: %s\n", Readdresser->InterfaceName().c_str(),
-                     problem.c_str());
+      if (Readdresser) {
+        const std::string problem =
+            Readdresser->Apply(r.OldAddress, r.NewAddress, r.SubnetMask, r.DefaultGateway);
+        if (problem.empty())
+          std::fprintf(stderr, "vepsim: %s now has %s instead of %s\n",
+                       Readdresser->InterfaceName().c_str(), FormatIPv4(r.NewAddress).c_str(),
+                       FormatIPv4(r.OldAddress).c_str());
+        else
+          std::fprintf(stderr, "vepsim: re-addressing %s: %s\n",
+                       Readdresser->InterfaceName().c_str(), problem.c_str());
+      }
+      if (Holder) MoveHeldAddress(job.Device, r);
       RefreshAddresses();
     }
   }
@@ -323,6 +381,54 @@ void TSimulator::Send(const TJob& job, const TBytes& datagram) {
         info.ipi_spec_dst.s_addr == 0 ? "the kernel's choice" : inet_ntoa(info.ipi_spec_dst));
 }
 
+void TSimulator::MoveHeldAddress(std::size_t device, const TReaddress& move) {
+  const std::string& name = Devices[device].Name;
+  if (const auto old = Held.find(move.OldAddress); old != Held.end() && --old->second == 0) {
+    Holder->Release(move.OldAddress);
+    Held.erase(old);
+  }
+  std::string problem;
+  if (Held[move.NewAddress]++ == 0) problem = Holder->Hold(move.NewAddress, move.SubnetMask);
+  if (!problem.empty()) {
+    Held.erase(move.NewAddress);
+    std::fprintf(stderr, "vepsim: holding the new address of %s: %s\n", name.c_str(),
+                 problem.c_str());
+  } else {
+    std::fprintf(stderr, "vepsim: %s holds %s for %s instead of %s\n",
+                 Holder->InterfaceName().c_str(), FormatIPv4(move.NewAddress).c_str(),
+                 name.c_str(), FormatIPv4(move.OldAddress).c_str());
+  }
+  if (!Tftp) return;
+  const std::string notMoved = Tftp->Move(device, move.NewAddress);
+  if (!notMoved.empty())
+    std::fprintf(stderr, "vepsim: %s takes no uploads now: %s\n", name.c_str(), notMoved.c_str());
+}
+
+void TSimulator::OnUploadStored(std::size_t device) {
+  const TRestartTime restart = Devices[device].Restart.value_or(TRestartTime{});
+  if (!restart.Never && restart.Ms == 0) return;
+  SilentUntil[device] = restart.Never ? TClock::time_point::max()
+                                      : TClock::now() + std::chrono::milliseconds(restart.Ms);
+  if (!Options.Verbose) return;
+  const TSimDevice& settings = Devices[device];
+  if (restart.Never)
+    std::fprintf(stderr, "vepsim: %s (%s) restarts with its new firmware: silent until the end\n",
+                 settings.Name.c_str(), FormatMac(settings.Mac).c_str());
+  else
+    std::fprintf(stderr,
+                 "vepsim: %s (%s) restarts with its new firmware: silent for %lu ms\n",
+                 settings.Name.c_str(), FormatMac(settings.Mac).c_str(),
+                 static_cast<unsigned long>(restart.Ms));
+}
+
+bool TSimulator::Restarting(std::size_t device) const {
+  if (TClock::now() >= SilentUntil[device]) return false;
+  if (Options.Verbose)
+    std::fprintf(stderr, "vepsim: %s (%s) is restarting: no answer\n",
+                 Devices[device].Name.c_str(), FormatMac(Devices[device].Mac).c_str());
+  return true;
+}
+
 void TSimulator::RefreshAddresses() {
   Addresses.clear();
   ifaddrs* list = nullptr;
@@ -343,9 +449,14 @@ void TSimulator::RefreshAddresses() {
   freeifaddrs(list);
 }
 
-int TSimulator::MillisecondsToNextJob() const {
-  if (Queue.empty()) return -1;
-  const auto wait = Queue.begin()->first - TClock::now();
+int TSimulator::MillisecondsToNextEvent() const {
+  std::optional<TClock::time_point> next;
+  if (!Queue.empty()) next = Queue.begin()->first;
+  if (Tftp)
+    if (const auto deadline = Tftp->NextDeadline(); deadline && (!next || *deadline < *next))
+      next = deadline;
+  if (!next) return -1;
+  const auto wait = *next - TClock::now();
   if (wait <= TClock::duration::zero()) return 0;
   return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wait).count());
 }

@@ -1,8 +1,10 @@
 #pragma once
 // The simulator proper: one UDP socket on port 17784 in the current network namespace that
-// answers VEP requests for every emulated device. Replies wait in a timer queue (delay and
-// jitter) so that one device's wait never holds up another's; a single thread runs reception,
-// the queue and signal handling with poll. SIGTERM and SIGINT end Run.
+// answers VEP requests for every emulated device, and with a TFTP directory each device's own
+// TFTP port for firmware uploads. Replies wait in a timer queue (delay and jitter) so that one
+// device's wait never holds up another's; a single thread runs reception, the queue, the
+// uploads and signal handling with poll. A device that stored an upload may stay silent to VEP
+// requests for its restart time. SIGTERM and SIGINT end Run.
 #include <netinet/in.h>
 
 #include <chrono>
@@ -19,6 +21,7 @@
 #include "tools/vepsim/Readdresser.h"
 #include "tools/vepsim/ReplyCodec.h"
 #include "tools/vepsim/SimDevice.h"
+#include "tools/vepsim/TftpServer.h"
 
 namespace scoutor {
 
@@ -26,6 +29,7 @@ struct TSimOptions {
   std::string InterfaceName;       // receive only on this interface; empty: on all
   std::string ReaddressInterface;  // re-address this interface on set-IP; empty: don't
   std::string HoldInterface;       // put every device's address on it while running; empty: don't
+  std::string TftpDirectory;       // take uploads into it (needs HoldInterface); empty: don't
   bool Unicast = false;            // reply to the request's source, not 255.255.255.255
   double DelayMs = 0;
   double JitterMs = 0;  // plus 0..JitterMs, uniform, per reply
@@ -39,8 +43,8 @@ struct TSimOptions {
 
 class TSimulator {
  public:
-  // Opens the socket and blocks SIGTERM and SIGINT for delivery through Run; throws
-  // std::runtime_error when that fails.
+  // Holds the addresses, opens the sockets and blocks SIGTERM and SIGINT for delivery through
+  // Run; throws std::runtime_error when that fails.
   TSimulator(std::vector<TSimDevice> devices, TSimOptions options);
   ~TSimulator();
   TSimulator(const TSimulator&) = delete;
@@ -62,13 +66,14 @@ class TSimulator {
     sockaddr_in Destination{};
     int InterfaceIndex = 0;
     TIPv4 DeviceAddress{};  // reply from here when the interface holds it
-    std::optional<TReaddress> Readdress;
+    std::optional<TReaddress> Readdress;  // after a static set-IP, with --readdress or --hold-addresses
   };
   struct TInterfaceAddresses {
     std::optional<TIPv4> Primary;
     std::set<TIPv4> All;
   };
 
+  void OpenSockets();
   void ReceiveAll();
   void HandleRequest(const TDeviceRequest& request, const sockaddr_in& from, int interfaceIndex);
   void Schedule(std::size_t device, const TDeviceRequest& request, const sockaddr_in& from,
@@ -76,8 +81,14 @@ class TSimulator {
                 std::optional<TReaddress> readdress);
   void RunDueJobs();
   void Send(const TJob& job, const TBytes& datagram);
+  // The held address and the TFTP port of a device follow its static set-IP.
+  void MoveHeldAddress(std::size_t device, const TReaddress& move);
+  void ReleaseHeldAddresses();
+  void OnUploadStored(std::size_t device);
+  // Whether the device is still restarting after an upload; logged with -v.
+  bool Restarting(std::size_t device) const;
   void RefreshAddresses();
-  int MillisecondsToNextJob() const;
+  int MillisecondsToNextEvent() const;
   bool Chance(double rate);
 
   std::vector<TSimDevice> Devices;
@@ -85,7 +96,9 @@ class TSimulator {
   std::map<TMacAddress, std::size_t> ByMac;
   std::unique_ptr<TReaddresser> Readdresser;
   std::unique_ptr<TReaddresser> Holder;  // the interface that holds the devices' addresses
-  std::vector<TIPv4> Held;               // what it was given at the start
+  std::map<TIPv4, int> Held;             // what it holds, with the number of devices at each
+  std::unique_ptr<TTftpServer> Tftp;
+  std::vector<TClock::time_point> SilentUntil;  // by device: restarting until then
   int Socket = -1;
   int Signals = -1;
   std::multimap<TClock::time_point, TJob> Queue;

@@ -22,7 +22,8 @@ int main(int argc, char** argv) {
   CLI::App app{
       "Emulates VEP devices on UDP port 17784: every device answers discovery broadcasts,\n"
       "and get-IP and set-IP requests addressed to its node ID (00 01 + its hardware\n"
-      "address). Run it inside a network namespace made for testing.",
+      "address); with --tftp it also takes firmware uploads by TFTP on its own address.\n"
+      "Run it inside a network namespace made for testing.",
       "vepsim"};
   app.get_formatter()->column_width(26);
 
@@ -40,13 +41,14 @@ int main(int argc, char** argv) {
   deviceGroup
       ->add_option("--device", deviceTexts,
                    "mac=00:0A:1B:2C:3D:4E,name=AP-1,type=Bridge,ip=10.0.0.7,\n"
-                   "mask=255.255.255.0,gw=10.0.0.1,dhcp=0 (only mac is required);\n"
-                   "repeatable")
+                   "mask=255.255.255.0,gw=10.0.0.1,dhcp=0,busy_first=0,\n"
+                   "restart_ms=0 (only mac is required); repeatable")
       ->type_name("DEVICE");
   deviceGroup
       ->add_option("--config", configFile,
                    "JSON: {\"devices\": [{\"mac\": \"...\", \"name\": ..., \"type\": ...,\n"
-                   "\"ip\": ..., \"mask\": ..., \"gw\": ..., \"dhcp\": false}, ...]}")
+                   "\"ip\": ..., \"mask\": ..., \"gw\": ..., \"dhcp\": false,\n"
+                   "\"busy_first\": false, \"restart_ms\": 0}, ...]}")
       ->type_name("FILE")
       ->check(CLI::ExistingFile.description(""));
   long long count = 0;
@@ -97,6 +99,33 @@ int main(int argc, char** argv) {
   network->add_flag("--unicast", options.Unicast,
                     "Reply to the request's source, not to 255.255.255.255");
 
+  CLI::App* uploads = app.add_option_group("Firmware uploads");
+  uploads
+      ->add_option("--tftp", options.TftpDirectory,
+                   "Take TFTP uploads (octet, blksize) on UDP port 69 of each\n"
+                   "device's held address and store each as\n"
+                   "DIR/<MAC>.bin (02-00-00-00-00-01.bin); needs\n"
+                   "--hold-addresses")
+      ->type_name("DIR")
+      ->check(CLI::ExistingDirectory.description(""));
+  bool busyFirst = false;
+  uploads->add_flag("--busy-first", busyFirst,
+                    "Every device refuses its first upload (TFTP error 2)");
+  std::string restartText = "0";
+  uploads
+      ->add_option("--restart-ms", restartText,
+                   "After an upload a device answers no VEP request for\n"
+                   "MS (0.." + std::to_string(kMaxRestartMs) + "), or never again (default 0)")
+      ->type_name("MS|never")
+      ->check(CLI::Validator(
+          [](const std::string& text) {
+            return ParseRestartTime(text)
+                       ? std::string()
+                       : "--restart-ms must be a whole number of milliseconds from 0 to " +
+                             std::to_string(kMaxRestartMs) + " or never: " + text;
+          },
+          ""));
+
   CLI::App* faults = app.add_option_group("Timing and faults");
   faults->add_option("--delay", options.DelayMs, "Wait MS before each reply")
       ->type_name("MS")
@@ -137,6 +166,9 @@ int main(int argc, char** argv) {
   // Usage errors exit 2, as vepctl's do.
   try {
     app.parse(argc, argv);
+    // A device takes uploads on its own address, which only a held address gives it.
+    if (!options.TftpDirectory.empty() && options.HoldInterface.empty())
+      throw CLI::RequiresError("--tftp", "--hold-addresses");
   } catch (const CLI::Success& help) {
     return app.exit(help);
   } catch (const CLI::ParseError& error) {
@@ -159,6 +191,11 @@ int main(int argc, char** argv) {
       for (TSimDevice& device : LoadDeviceFile(configFile)) devices.push_back(device);
     for (TSimDevice& device : generated) devices.push_back(device);
     CheckDeviceList(devices);
+    // --busy-first holds for every device; a device's own restart time wins over --restart-ms.
+    for (TSimDevice& device : devices) {
+      device.BusyFirst = device.BusyFirst || busyFirst;
+      if (!device.Restart) device.Restart = ParseRestartTime(restartText);
+    }
     if (!malformed.empty())
       options.Malformed = ParseMalformedMode(malformed);
     else if (options.MalformedThenGood || options.MalformedRate != 1)
