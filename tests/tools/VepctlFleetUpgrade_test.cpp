@@ -142,7 +142,8 @@ class VepctlFleetUpgrade : public ::testing::Test {
   void StartClosedDevice() {
     Bed->Spawn(Closed, {kVepsim, "--hold-addresses", "eth0", "--device",
                         std::string("mac=") + kClosedID +
-                            ",name=Closed-1,type=Sensor,ip=10.0.0.50,mask=255.255.255.0"});
+                            ",name=Closed-1,type=Sensor,ip=10.0.0.50,mask=255.255.255.0"},
+               Root + "/closed.log");
     WaitForUdpListener(*Bed, Closed, 17784);
   }
 
@@ -188,8 +189,11 @@ TEST_F(VepctlFleetUpgrade, TwentyDevicesFourAtATimeWithRetriesAndOneThatStaysSil
   StartDevices(devices);
 
   const std::string log = Root + "/vepctl.log";
-  const TRun run = Vepctl("-d --json upgrade " + Firmware +
-                          " --all --parallel 4 --verify-timeout 15 --wait 1500 2>" + log);
+  // The diagnostics go to a file of their own, the results to the output.
+  const TRun run = RunIn(*Bed, Pc,
+                         "{ " + kVepctl + " -d --json upgrade " + Firmware +
+                             " --all --parallel 4 --verify-timeout 15 --wait 1500 2>" + log +
+                             "; }");
   EXPECT_EQ(run.Exit, 1) << run.Output;
   const std::vector<nlohmann::json> lines = JsonLines(run.Output);
   ASSERT_EQ(lines.size(), static_cast<std::size_t>(kCount + 1)) << run.Output;
