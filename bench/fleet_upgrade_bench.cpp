@@ -39,7 +39,7 @@ constexpr const char* kMacBase = "02:00:00:50:00:00";
 struct TRunFigures {
   double Seconds = 0;
   int Upgraded = 0;
-  int Differing = 0;  // devices whose stored file is missing or not the image
+  int Differing = 0;   // devices whose stored file is missing or not the image
   bool Ended = false;  // not stopped by the time limit
 };
 
@@ -122,11 +122,11 @@ int main(int argc, char** argv) {
     bed.Attach(pc, segment, "eth0", "10.80.0.1/16");
     const std::string devicesNs = bed.AddHost("devices");
     bed.Attach(devicesNs, segment, "eth0", "");
-    bed.Spawn(devicesNs,
-              {kVepsim, "--hold-addresses", "eth0", "--tftp", stored, "--count",
-               std::to_string(devices), "--ip-base", "10.80.1.0", "--mask", "255.255.0.0",
-               "--mac-base", kMacBase},
-              root + "/vepsim.log");
+    bed.Spawn(
+        devicesNs,
+        {kVepsim, "--hold-addresses", "eth0", "--tftp", stored, "--count", std::to_string(devices),
+         "--ip-base", "10.80.1.0", "--mask", "255.255.0.0", "--mac-base", kMacBase},
+        root + "/vepsim.log");
     bool listening = false;
     for (int i = 0; i < 500 && !listening; ++i) {
       listening = !bed.Run(devicesNs, "ss -Huan 'sport = :69'").empty();
@@ -138,8 +138,9 @@ int main(int argc, char** argv) {
       return 1;
     }
 
-    std::printf("vepctl upgrade --all: %d simulated devices, a %d kB image, scan %d ms, %d round%s\n",
-                devices, kilobytes, kScanWaitMs, rounds, rounds == 1 ? "" : "s");
+    std::printf(
+        "vepctl upgrade --all: %d simulated devices, a %d kB image, scan %d ms, %d round%s\n",
+        devices, kilobytes, kScanWaitMs, rounds, rounds == 1 ? "" : "s");
     std::string load;
     std::getline(std::ifstream("/proc/loadavg"), load);
     std::printf("load average at start: %s (%u CPUs)\n", load.c_str(),
@@ -150,8 +151,7 @@ int main(int argc, char** argv) {
     std::vector<std::vector<double>> totals(widths.size());
     for (int round = 0; round < rounds; ++round) {
       for (std::size_t w = 0; w < widths.size(); ++w) {
-        const TRunFigures figures =
-            RunUpgrade(bed, pc, image, stored, log, devices, widths[w]);
+        const TRunFigures figures = RunUpgrade(bed, pc, image, stored, log, devices, widths[w]);
         std::printf("%-9d %6d %10.2f %12.2f %9d %9d%s\n", widths[w], round + 1, figures.Seconds,
                     figures.Seconds - kScanWaitMs / 1000.0, figures.Upgraded, figures.Differing,
                     figures.Ended ? "" : "  (did not end)");
@@ -163,10 +163,11 @@ int main(int argc, char** argv) {
     const double serial = Median(totals[0]);
     const double parallel = Median(totals[1]);
     const double scan = kScanWaitMs / 1000.0;
-    std::printf("median total: --parallel 1 %.2f s, --parallel 8 %.2f s; ratio %.2f "
-                "(after the scan: %.2f s, %.2f s; ratio %.2f)\n",
-                serial, parallel, serial / parallel, serial - scan, parallel - scan,
-                (serial - scan) / (parallel - scan));
+    std::printf(
+        "median total: --parallel 1 %.2f s, --parallel 8 %.2f s; ratio %.2f "
+        "(after the scan: %.2f s, %.2f s; ratio %.2f)\n",
+        serial, parallel, serial / parallel, serial - scan, parallel - scan,
+        (serial - scan) / (parallel - scan));
   }
   std::filesystem::remove_all(root);
   return status;

@@ -44,8 +44,9 @@ constexpr const char* kClosedID = "02:00:00:00:01:00";
 TEST(VepctlFleetUpgradeUsage, TheWaysToNameDevicesExcludeEachOtherAndOneIsNeeded) {
   const std::string file = SCOUTOR_SOURCE_DIR "/scripts/demo.sh";  // any existing file
   for (const std::string& arguments :
-       {std::string(""), std::string(" 10.0.0.5 --all"), std::string(" 10.0.0.5 --device 00:0A:1B:2C:3D:4E"),
-        std::string(" --type Camera --all"), std::string(" --device 00:0A:1B:2C:3D:4E --type Camera"),
+       {std::string(""), std::string(" 10.0.0.5 --all"),
+        std::string(" 10.0.0.5 --device 00:0A:1B:2C:3D:4E"), std::string(" --type Camera --all"),
+        std::string(" --device 00:0A:1B:2C:3D:4E --type Camera"),
         std::string(" 10.0.0.5 --parallel 2"), std::string(" 10.0.0.5 --verify-timeout 5"),
         std::string(" 10.0.0.5 --wait 100"), std::string(" --all --parallel 0"),
         std::string(" --all --parallel 65"), std::string(" --all --verify-timeout 0"),
@@ -127,9 +128,8 @@ class VepctlFleetUpgrade : public ::testing::Test {
     std::vector<std::string> argv = {kVepsim, "--hold-addresses", "eth0", "--tftp", Stored};
     for (std::size_t i = 0; i < devices.size(); ++i) {
       const int n = static_cast<int>(i);
-      std::string text = "mac=" + Mac(n) + ",name=" + devices[i].Name +
-                         ",type=" + devices[i].Type + ",ip=" + Address(n) +
-                         ",mask=255.255.255.0";
+      std::string text = "mac=" + Mac(n) + ",name=" + devices[i].Name + ",type=" + devices[i].Type +
+                         ",ip=" + Address(n) + ",mask=255.255.255.0";
       if (!devices[i].Extra.empty()) text += "," + devices[i].Extra;
       argv.insert(argv.end(), {"--device", text});
     }
@@ -140,9 +140,10 @@ class VepctlFleetUpgrade : public ::testing::Test {
 
   // A device that answers discovery but has no TFTP server.
   void StartClosedDevice() {
-    Bed->Spawn(Closed, {kVepsim, "--hold-addresses", "eth0", "--device",
-                        std::string("mac=") + kClosedID +
-                            ",name=Closed-1,type=Sensor,ip=10.0.0.50,mask=255.255.255.0"},
+    Bed->Spawn(Closed,
+               {kVepsim, "--hold-addresses", "eth0", "--device",
+                std::string("mac=") + kClosedID +
+                    ",name=Closed-1,type=Sensor,ip=10.0.0.50,mask=255.255.255.0"},
                Root + "/closed.log");
     WaitForUdpListener(*Bed, Closed, 17784);
   }
@@ -190,10 +191,10 @@ TEST_F(VepctlFleetUpgrade, TwentyDevicesFourAtATimeWithRetriesAndOneThatStaysSil
 
   const std::string log = Root + "/vepctl.log";
   // The diagnostics go to a file of their own, the results to the output.
-  const TRun run = RunIn(*Bed, Pc,
-                         "{ " + kVepctl + " -d --json upgrade " + Firmware +
-                             " --all --parallel 4 --verify-timeout 15 --wait 1500 2>" + log +
-                             "; }");
+  const TRun run =
+      RunIn(*Bed, Pc,
+            "{ " + kVepctl + " -d --json upgrade " + Firmware +
+                " --all --parallel 4 --verify-timeout 15 --wait 1500 2>" + log + "; }");
   EXPECT_EQ(run.Exit, 1) << run.Output;
   const std::vector<nlohmann::json> lines = JsonLines(run.Output);
   ASSERT_EQ(lines.size(), static_cast<std::size_t>(kCount + 1)) << run.Output;

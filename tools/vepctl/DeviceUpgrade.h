@@ -19,7 +19,7 @@ namespace scoutor::vepctl {
 class TDeviceUpgrade {
  public:
   enum class TPhase {
-    Queued,      // waiting for its first upload to start
+    Queued,  // waiting for its first upload to start
     Uploading,
     Pausing,     // refused once; waiting before the second attempt
     RetryDue,    // the pause is over; waiting for its second upload to start

@@ -18,8 +18,7 @@ std::string Line(const TFleetCounts& counts) {
   const int filled = counts.Devices > 0 ? counts.Ended * kBarWidth / counts.Devices : kBarWidth;
   std::string line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
                      std::string(static_cast<std::size_t>(kBarWidth - filled), ' ') + "] " +
-                     std::to_string(counts.Ended) + "/" + std::to_string(counts.Devices) +
-                     " ended";
+                     std::to_string(counts.Ended) + "/" + std::to_string(counts.Devices) + " ended";
   if (counts.Uploading > 0) {
     const std::int64_t percent =
         counts.Total > 0 ? std::clamp<std::int64_t>(counts.Sent * 100 / counts.Total, 0, 100) : 0;
@@ -27,8 +26,8 @@ std::string Line(const TFleetCounts& counts) {
   }
   AddCount(line, counts.Pausing, "pausing");
   AddCount(line, counts.Restarting, "restarting");
-  AddCount(line, counts.Devices - counts.Ended - counts.Uploading - counts.Pausing -
-                     counts.Restarting,
+  AddCount(line,
+           counts.Devices - counts.Ended - counts.Uploading - counts.Pausing - counts.Restarting,
            "queued");
   return line;
 }

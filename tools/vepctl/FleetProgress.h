@@ -12,8 +12,8 @@ struct TFleetCounts {
   int Devices = 0;
   int Ended = 0;
   int Uploading = 0;
-  int Pausing = 0;     // waiting to try a refused upload once more
-  int Restarting = 0;  // uploaded, not heard again yet
+  int Pausing = 0;         // waiting to try a refused upload once more
+  int Restarting = 0;      // uploaded, not heard again yet
   std::int64_t Sent = 0;   // bytes of the uploads running
   std::int64_t Total = 0;  // their sizes
 };

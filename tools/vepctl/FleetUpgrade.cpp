@@ -140,8 +140,8 @@ void TFleetUpgrade::StartUploads() {
     TDeviceUpgrade* next = NextToStart();
     if (next == nullptr) break;
     next->StartUpload();
-    Log(next->Device().ID + ": upload started (attempt " + std::to_string(next->Attempts()) +
-        "; " + std::to_string(Count(TPhase::Uploading)) + " running)");
+    Log(next->Device().ID + ": upload started (attempt " + std::to_string(next->Attempts()) + "; " +
+        std::to_string(Count(TPhase::Uploading)) + " running)");
   }
   Starting = false;
 }
@@ -155,10 +155,9 @@ TDeviceUpgrade* TFleetUpgrade::NextToStart() const {
 }
 
 int TFleetUpgrade::Count(TPhase phase) const {
-  return static_cast<int>(std::count_if(Devices.begin(), Devices.end(),
-                                        [phase](const auto& device) {
-                                          return device->Phase() == phase;
-                                        }));
+  return static_cast<int>(
+      std::count_if(Devices.begin(), Devices.end(),
+                    [phase](const auto& device) { return device->Phase() == phase; }));
 }
 
 void TFleetUpgrade::Broadcast() {
@@ -201,9 +200,9 @@ void TFleetUpgrade::PrintResult(const TDeviceUpgrade& device) {
 }
 
 void TFleetUpgrade::PrintMissing(const std::string& id) {
-  const TRecord record = {{"id", id},          {"name", ""},          {"ip", ""},
-                          {"status", "not found"}, {"attempts", 0}, {"result", nullptr},
-                          {"succeeded", false}};
+  const TRecord record = {
+      {"id", id},      {"name", ""},        {"ip", ""},          {"status", "not found"},
+      {"attempts", 0}, {"result", nullptr}, {"succeeded", false}};
   Output.Record(record, id + "\t\tnot found");
 }
 
@@ -252,9 +251,9 @@ int TFleetUpgrade::Summary() {
   }
   // The summary is the failure itself; with --json it is also the error object.
   if (!Output.Json()) Output.Record(record, text);
-  return Output.Error(1, std::to_string(failed) + " of " + std::to_string(devices) +
-                             " devices were not upgraded",
-                      record);
+  return Output.Error(
+      1, std::to_string(failed) + " of " + std::to_string(devices) + " devices were not upgraded",
+      record);
 }
 
 // Why nothing was chosen: no device answered, or none has the type asked for.
