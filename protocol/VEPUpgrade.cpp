@@ -8,30 +8,20 @@
 #include <limits>
 #include <utility>
 
+#include "protocol/UpgradeOutcome.h"
 #include "protocol/VEPEngine.h"
 #include "runtime/EventLoop.h"
-#include "transport/TftpErrors.h"
 
 namespace scoutor {
 
 namespace {
 
-constexpr const char* kFirmwareRemoteName = "/";
-
 // Reports a failure (after the transfer's end event) and turns the way the transfer ended into
 // the result code.
 std::int32_t UpgradeResult(std::exception_ptr error, TVEPDiagnostics& diagnostics) {
-  if (!error) return 0;
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& failure) {
-    diagnostics.ReportMessage(std::string("Upgrade failed with reason: ") + failure.what());
-    if (dynamic_cast<const EIdTFTPAccessViolation*>(&failure)) return 1;
-    if (dynamic_cast<const EIdTFTPFileNotFound*>(&failure)) return 2;
-    return 3;
-  } catch (...) {
-    return 3;
-  }
+  const TUpgradeOutcome outcome = UpgradeOutcome(error);
+  if (outcome.Reason) diagnostics.ReportMessage("Upgrade failed with reason: " + *outcome.Reason);
+  return outcome.Result;
 }
 
 }  // namespace

@@ -1,33 +1,26 @@
 // vepctl upgrade: uploads a firmware file to a device by TFTP as the flash upgrade dialog does:
 // when the device refuses the first attempt with an access violation (result 1), it waits
 // 10 s and tries once more. Progress goes to standard error, the result code to standard
-// output.
+// output. With --device, --type or --all it upgrades several devices (FleetUpgrade.h).
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <memory>
-#include <optional>
 
 #include "protocol/StartEngine.h"
+#include "protocol/UpgradeOutcome.h"
 #include "protocol/VEP.h"
 #include "tools/vepctl/Commands.h"
+#include "tools/vepctl/FleetUpgrade.h"
 #include "tools/vepctl/Output.h"
 #include "tools/vepctl/ProgressDisplay.h"
 #include "tools/vepctl/Session.h"
+#include "tools/vepctl/UpgradeOptions.h"
 
 namespace scoutor::vepctl {
 
 namespace {
-
-constexpr int kRetryDelayMs = 10000;
-
-struct TUpgradeOptions {
-  std::string File;
-  std::string Address;
-  std::optional<int> Retries;
-  bool AllowEmpty = false;
-};
 
 // How often the TFTP client sends its last packet again when a wait for the device's answer
 // ends in silence. Not part of the library's C interface: vepctl sets it on the engine's own
@@ -43,10 +36,6 @@ void Status(const char* text) {
 int RunUpgrade(const TUpgradeOptions& options, const TGlobalOptions& global) {
   const TOutput output(global.Json);
   const TRecord fields = {{"file", options.File}, {"address", options.Address}};
-  std::error_code sizeError;
-  if (!options.AllowEmpty && std::filesystem::file_size(options.File, sizeError) == 0 && !sizeError)
-    return output.Error(
-        2, "the firmware file " + options.File + " is empty (--allow-empty sends it)", fields);
   TSession session(global.Debug);
   if (options.Retries) SetUploadRetries(*options.Retries);
   TProgressDisplay display(isatty(STDERR_FILENO) == 1);
@@ -69,10 +58,10 @@ int RunUpgrade(const TUpgradeOptions& options, const TGlobalOptions& global) {
   std::int32_t result = attempt();
   if (result == 0) {
     Status("Upgrade succeeded");
-  } else if (result == 1) {
+  } else if (TryAgainAfterPause(result)) {
     Status("First Upgrade Failed");
     Status("Delay 10 seconds");
-    session.RunFor(kRetryDelayMs);
+    session.RunFor(kUpgradeRetryPauseMs);
     Status("Attempting second upgrade");
     ++attempts;
     result = attempt();
@@ -96,21 +85,44 @@ int RunUpgrade(const TUpgradeOptions& options, const TGlobalOptions& global) {
   return output.Error(1, "Upgrade failed with reason: " + reason, record);
 }
 
+// An empty image is almost always a mistake (a failed build, a truncated copy).
+int RunUpgradeCommand(const TUpgradeOptions& options, const TGlobalOptions& global) {
+  std::error_code sizeError;
+  if (!options.AllowEmpty && std::filesystem::file_size(options.File, sizeError) == 0 &&
+      !sizeError) {
+    TRecord fields = {{"file", options.File}};
+    if (!options.Fleet()) fields["address"] = options.Address;
+    return TOutput(global.Json)
+        .Error(2, "the firmware file " + options.File + " is empty (--allow-empty sends it)",
+               fields);
+  }
+  return options.Fleet() ? RunFleetUpgrade(options, global) : RunUpgrade(options, global);
+}
+
 }  // namespace
 
 void AddUpgradeCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) {
   auto options = std::make_shared<TUpgradeOptions>();
-  CLI::App* command = app.add_subcommand("upgrade", "Upload a firmware file to a device by TFTP");
+  CLI::App* command =
+      app.add_subcommand("upgrade", "Upload a firmware file to a device, or several, by TFTP");
   command->footer(
       "When the device refuses the first attempt (result 1), tries once more after\n"
       "10 s. Shows the progress on standard error and prints the result code: 0\n"
       "done, 1 the device refused access, 2 the device reported file not found, 3\n"
       "any other failure. A failure is shown with its reason (the device's\n"
-      "text, \"Timeout\", the socket error). Exit 0 only on 0.");
+      "text, \"Timeout\", the socket error). Exit 0 only on 0.\n"
+      "\n"
+      "Instead of ADDRESS, --device (repeatable), --type or --all choose devices\n"
+      "from one scan (listening --wait ms). Each gets the file, at most --parallel\n"
+      "at once, with the same one retry, and is upgraded when it is heard again by\n"
+      "discovery after its restart, within --verify-timeout s. One line per device\n"
+      "(ID, name, then \"ok\", \"upload failed: REASON\", \"not heard again within\n"
+      "S s\" or \"not found\"), then \"upgraded N of M; K failed\". A progress line\n"
+      "on a terminal only. Exit 0 only when every device was upgraded.");
   command->add_option("FILE", options->File, "Firmware file")->required()->check(CLI::ExistingFile);
-  command->add_option("ADDRESS", options->Address, "The device's IPv4 address")
-      ->required()
-      ->transform(IPv4Text());
+  CLI::Option* address =
+      command->add_option("ADDRESS", options->Address, "The device's IPv4 address")
+          ->transform(IPv4Text());
   command
       ->add_option("--retries", options->Retries,
                    "Send a packet again this often when the device stays silent (4 s each)")
@@ -118,7 +130,37 @@ void AddUpgradeCommand(CLI::App& app, const TGlobalOptions& global, int& exitCod
       ->check(CLI::Range(0, 100));
   command->add_flag("--allow-empty", options->AllowEmpty,
                     "Send an empty firmware file (refused otherwise, exit 2)");
-  command->callback([options, &global, &exitCode] { exitCode = RunUpgrade(*options, global); });
+  CLI::Option* device =
+      command->add_option("--device", options->DeviceIDs, "Upgrade the device with this ID")
+          ->option_text("ID ...")
+          ->check(DeviceIDText());
+  CLI::Option* type = command
+                          ->add_option("--type", options->Type,
+                                       "Upgrade the devices of this type (or glob, any case)")
+                          ->option_text("TYPE");
+  CLI::Option* all = command->add_flag("--all", options->All, "Upgrade every device that answers");
+  address->excludes(device)->excludes(type)->excludes(all);
+  device->excludes(type)->excludes(all);
+  type->excludes(all);
+  command->add_option("--parallel", options->Parallel, "Upload to this many devices at once")
+      ->option_text("N (default 1)")
+      ->check(CLI::Range(1, 64))
+      ->excludes(address);
+  command
+      ->add_option("--verify-timeout", options->VerifyTimeoutS,
+                   "Wait this long for a device to be heard again after its upload")
+      ->option_text("S (default 120)")
+      ->check(CLI::Range(1, 86400))
+      ->excludes(address);
+  command->add_option("--wait", options->WaitMs, "Listen this long from the scan's start")
+      ->option_text("MS (default 3000)")
+      ->check(CLI::Range(0, 600000))
+      ->excludes(address);
+  command->callback([options, &global, &exitCode] {
+    if (options->Address.empty() && !options->Fleet())
+      throw CLI::RequiredError("ADDRESS, or --device, --type or --all,");
+    exitCode = RunUpgradeCommand(*options, global);
+  });
 }
 
 }  // namespace scoutor::vepctl
