@@ -11,6 +11,7 @@
 
 #include <algorithm>
 
+#include "protocol/UpgradeOutcome.h"
 #include "ui/AddressText.h"
 #include "ui/Log.h"
 #include "ui/MaskedAddressEdit.h"
@@ -23,9 +24,7 @@ namespace {
 
 TUpgradeForm* Installed = nullptr;
 
-constexpr std::int32_t kAccessRefused = 1;
 constexpr std::int32_t kOtherFailure = 3;
-constexpr int kPauseMs = 10000;
 constexpr int kPauseStepMs = 100;
 
 QLabel* GroupLabel(QGroupBox* group, const QString& text, int top) {
@@ -156,7 +155,7 @@ void TUpgradeForm::AttemptEnded(int attempt, std::int32_t result) {
     UpgradeEnded(result == 0);
     return;
   }
-  if (result != kAccessRefused) {
+  if (!TryAgainAfterPause(result)) {
     LogLine(result == 0 ? "Upgrade succeeded" : "Upgrade Failed");
     UpgradeEnded(result == 0);
     return;
@@ -171,7 +170,7 @@ void TUpgradeForm::AttemptEnded(int attempt, std::int32_t result) {
 }
 
 void TUpgradeForm::PauseTimerTimer() {
-  if (Clock.NowMs() - PauseStartMs < kPauseMs) {
+  if (Clock.NowMs() - PauseStartMs < kUpgradeRetryPauseMs) {
     Progress->setValue(Progress->value() + 1);
     return;
   }
