@@ -6,7 +6,10 @@
 // off), how many devices were upgraded and how many stored files differ from the image; then
 // the ratio of the two times. Both processes share the machine's cores. Asserts nothing.
 //
-// Usage: fleet_upgrade_bench [rounds (1)] [devices (100)] [kilobytes (1000)]
+// Both once with devices as fast as the simulator goes and once with devices that take
+// block-write-ms to write each block (vepsim --write-ms), as devices writing their flash do.
+//
+// Usage: fleet_upgrade_bench [rounds (1)] [devices (100)] [kilobytes (1000)] [block-write-ms (1)]
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -84,6 +87,15 @@ TRunFigures RunUpgrade(TNetnsBed& bed, const std::string& pc, const std::string&
   return figures;
 }
 
+// Waits (bounded: 5 s) until the simulator's devices take uploads.
+bool WaitForTftpPorts(TNetnsBed& bed, const std::string& ns) {
+  for (int i = 0; i < 500; ++i) {
+    if (!bed.Run(ns, "ss -Huan 'sport = :69'").empty()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   const std::size_t n = values.size();
@@ -96,6 +108,7 @@ int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
   const int devices = argc > 2 ? std::clamp(std::atoi(argv[2]), 1, 250) : 100;
   const int kilobytes = argc > 3 ? std::max(1, std::atoi(argv[3])) : 1000;
+  const double blockWriteMs = argc > 4 ? std::clamp(std::atof(argv[4]), 0.0, 1000.0) : 1.0;
   if (const std::string why = TNetnsBed::Unavailable(); !why.empty()) {
     std::printf("fleet_upgrade_bench skipped: needs network namespaces (root): %s\n", why.c_str());
     return 0;
@@ -122,22 +135,6 @@ int main(int argc, char** argv) {
     bed.Attach(pc, segment, "eth0", "10.80.0.1/16");
     const std::string devicesNs = bed.AddHost("devices");
     bed.Attach(devicesNs, segment, "eth0", "");
-    bed.Spawn(
-        devicesNs,
-        {kVepsim, "--hold-addresses", "eth0", "--tftp", stored, "--count", std::to_string(devices),
-         "--ip-base", "10.80.1.0", "--mask", "255.255.0.0", "--mac-base", kMacBase},
-        root + "/vepsim.log");
-    bool listening = false;
-    for (int i = 0; i < 500 && !listening; ++i) {
-      listening = !bed.Run(devicesNs, "ss -Huan 'sport = :69'").empty();
-      if (!listening) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (!listening) {
-      std::printf("fleet_upgrade_bench: vepsim did not start\n");
-      std::filesystem::remove_all(root);
-      return 1;
-    }
-
     std::printf(
         "vepctl upgrade --all: %d simulated devices, a %d kB image, scan %d ms, %d round%s\n",
         devices, kilobytes, kScanWaitMs, rounds, rounds == 1 ? "" : "s");
@@ -145,29 +142,46 @@ int main(int argc, char** argv) {
     std::getline(std::ifstream("/proc/loadavg"), load);
     std::printf("load average at start: %s (%u CPUs)\n", load.c_str(),
                 std::thread::hardware_concurrency());
-    std::printf("%-9s %6s %10s %12s %9s %9s\n", "parallel", "round", "total s", "after scan s",
-                "upgraded", "differing");
-    const std::vector<int> widths = {1, 8};
-    std::vector<std::vector<double>> totals(widths.size());
-    for (int round = 0; round < rounds; ++round) {
-      for (std::size_t w = 0; w < widths.size(); ++w) {
-        const TRunFigures figures = RunUpgrade(bed, pc, image, stored, log, devices, widths[w]);
-        std::printf("%-9d %6d %10.2f %12.2f %9d %9d%s\n", widths[w], round + 1, figures.Seconds,
-                    figures.Seconds - kScanWaitMs / 1000.0, figures.Upgraded, figures.Differing,
-                    figures.Ended ? "" : "  (did not end)");
-        std::fflush(stdout);
-        if (figures.Upgraded != devices || figures.Differing != 0) status = 1;
-        totals[w].push_back(figures.Seconds);
+    // Devices as fast as the simulator answers, where both programs share the machine's cores,
+    // and devices that take time to write each block to their flash, as real ones do.
+    for (const double writeMs : {0.0, blockWriteMs}) {
+      const pid_t simulator = bed.Spawn(
+          devicesNs,
+          {kVepsim, "--hold-addresses", "eth0", "--tftp", stored, "--count",
+           std::to_string(devices), "--ip-base", "10.80.1.0", "--mask", "255.255.0.0",
+           "--mac-base", kMacBase, "--write-ms", std::to_string(writeMs)},
+          root + "/vepsim.log");
+      if (!WaitForTftpPorts(bed, devicesNs)) {
+        std::printf("fleet_upgrade_bench: vepsim did not start\n");
+        status = 1;
+        break;
       }
+      std::printf("\ndevices write each block in %.2f ms\n", writeMs);
+      std::printf("%-9s %6s %10s %12s %9s %9s\n", "parallel", "round", "total s", "after scan s",
+                  "upgraded", "differing");
+      const std::vector<int> widths = {1, 8};
+      std::vector<std::vector<double>> totals(widths.size());
+      for (int round = 0; round < rounds; ++round) {
+        for (std::size_t w = 0; w < widths.size(); ++w) {
+          const TRunFigures figures = RunUpgrade(bed, pc, image, stored, log, devices, widths[w]);
+          std::printf("%-9d %6d %10.2f %12.2f %9d %9d%s\n", widths[w], round + 1,
+                      figures.Seconds, figures.Seconds - kScanWaitMs / 1000.0, figures.Upgraded,
+                      figures.Differing, figures.Ended ? "" : "  (did not end)");
+          std::fflush(stdout);
+          if (figures.Upgraded != devices || figures.Differing != 0) status = 1;
+          totals[w].push_back(figures.Seconds);
+        }
+      }
+      const double serial = Median(totals[0]);
+      const double parallel = Median(totals[1]);
+      const double scan = kScanWaitMs / 1000.0;
+      std::printf(
+          "median total: --parallel 1 %.2f s, --parallel 8 %.2f s; ratio %.2f "
+          "(after the scan: %.2f s, %.2f s; ratio %.2f)\n",
+          serial, parallel, serial / parallel, serial - scan, parallel - scan,
+          (serial - scan) / (parallel - scan));
+      bed.Stop(simulator);
     }
-    const double serial = Median(totals[0]);
-    const double parallel = Median(totals[1]);
-    const double scan = kScanWaitMs / 1000.0;
-    std::printf(
-        "median total: --parallel 1 %.2f s, --parallel 8 %.2f s; ratio %.2f "
-        "(after the scan: %.2f s, %.2f s; ratio %.2f)\n",
-        serial, parallel, serial / parallel, serial - scan, parallel - scan,
-        (serial - scan) / (parallel - scan));
   }
   std::filesystem::remove_all(root);
   return status;

@@ -406,6 +406,31 @@ TEST_F(VepsimTftp, WithoutOptionsTheRequestIsAcknowledgedAsBlockZeroAndBlocksAre
   EXPECT_EQ(ReadFile(Store + "/" + kAp1File), AsText(Pattern(512, 1)));
 }
 
+// A device that writes its flash acknowledges a block only once it is written, and a repeat
+// of that block meanwhile brings no stale acknowledgement of the block before.
+TEST_F(VepsimTftp, AWritingDeviceAcknowledgesEachBlockAfterItsWriteTime) {
+  Start({"--device", kAp1, "--write-ms", "300"});
+  THandClient client(*Bed, Pc);
+  client.Send(Request(2, {"image", "octet"}), "10.0.0.7", 69);
+  const auto ack0 = client.Receive(3000);
+  ASSERT_TRUE(ack0);
+  const auto sent = std::chrono::steady_clock::now();
+  client.Send(Data(1, Pattern(512, 1)), "10.0.0.7", ack0->Port);
+  client.Send(Data(1, Pattern(512, 1)), "10.0.0.7", ack0->Port);
+  const auto ack1 = client.Receive(3000);
+  ASSERT_TRUE(ack1);
+  EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(300));
+  EXPECT_EQ(ack1->Bytes, Op(4, 1));
+  client.Send(Data(2, Pattern(10, 2)), "10.0.0.7", ack0->Port);
+  const auto ack2 = client.Receive(3000);
+  ASSERT_TRUE(ack2);
+  EXPECT_EQ(ack2->Bytes, Op(4, 2));
+  TBytes whole = Pattern(512, 1);
+  const TBytes tail = Pattern(10, 2);
+  whole.insert(whole.end(), tail.begin(), tail.end());
+  EXPECT_EQ(ReadFile(Store + "/" + kAp1File), AsText(whole));
+}
+
 TEST_F(VepsimTftp, ReadsOtherModesAndStrangersAreRefusedWithTheirErrorCodes) {
   StartTwoDevices();
   THandClient client(*Bed, Pc), stranger(*Bed, Pc);

@@ -95,7 +95,9 @@ TSimulator::TSimulator(std::vector<TSimDevice> devices, TSimOptions options)
     }
     if (!Options.TftpDirectory.empty()) {
       RaiseDescriptorLimit();
-      Tftp = std::make_unique<TTftpServer>(Options.TftpDirectory, Options.Verbose,
+      const auto writeTime = std::chrono::round<std::chrono::microseconds>(
+          std::chrono::duration<double, std::milli>(Options.WriteMs));
+      Tftp = std::make_unique<TTftpServer>(Options.TftpDirectory, writeTime, Options.Verbose,
                                            [this](std::size_t device) { OnUploadStored(device); });
       for (std::size_t i = 0; i < Devices.size(); ++i) Tftp->Listen(i, Devices[i]);
     }

@@ -30,6 +30,7 @@ struct TSimOptions {
   std::string ReaddressInterface;  // re-address this interface on set-IP; empty: don't
   std::string HoldInterface;       // put every device's address on it while running; empty: don't
   std::string TftpDirectory;       // take uploads into it (needs HoldInterface); empty: don't
+  double WriteMs = 0;              // each block of an upload takes this long to write
   bool Unicast = false;            // reply to the request's source, not 255.255.255.255
   double DelayMs = 0;
   double JitterMs = 0;  // plus 0..JitterMs, uniform, per reply

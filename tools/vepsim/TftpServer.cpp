@@ -25,8 +25,10 @@ std::string PeerText(const sockaddr_in& peer) {
 
 }  // namespace
 
-TTftpServer::TTftpServer(std::string directory, bool verbose, TStoredHandler onStored)
+TTftpServer::TTftpServer(std::string directory, std::chrono::microseconds writeTime,
+                         bool verbose, TStoredHandler onStored)
     : Directory(std::move(directory)),
+      WriteTime(writeTime),
       Verbose(verbose),
       OnStored(std::move(onStored)),
       Buffer(kDatagramRoom) {}
@@ -170,6 +172,7 @@ void TTftpServer::HandleRequest(std::size_t device, TPacketView packet, const so
   setup.Client = from;
   setup.BlockSize = blockSize.value_or(kTftpDefaultBlockSize);
   setup.AcknowledgeBlockSize = blockSize.has_value();
+  setup.WriteTime = WriteTime;
   const std::string name = MacFileName(port.Mac) + ".bin";
   setup.FinalPath = Directory + "/" + name;
   setup.TemporaryPath =

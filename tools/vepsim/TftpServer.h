@@ -29,7 +29,9 @@ class TTftpServer {
   // Called when an upload of device `device` (an index given to Listen) is stored in place.
   using TStoredHandler = std::function<void(std::size_t device)>;
 
-  TTftpServer(std::string directory, bool verbose, TStoredHandler onStored);
+  // Each device takes `writeTime` to write a received block before it acknowledges it.
+  TTftpServer(std::string directory, std::chrono::microseconds writeTime, bool verbose,
+              TStoredHandler onStored);
   ~TTftpServer();
   TTftpServer(const TTftpServer&) = delete;
   TTftpServer& operator=(const TTftpServer&) = delete;
@@ -82,6 +84,7 @@ class TTftpServer {
   void Report(std::size_t number, TTftpTransfer::TEvent event);
 
   std::string Directory;
+  std::chrono::microseconds WriteTime;
   bool Verbose = false;
   TStoredHandler OnStored;
   std::map<std::size_t, TPort> Ports;        // by device index

@@ -96,9 +96,10 @@ TTftpTransfer::TEvent TTftpTransfer::OnPacket(TPacketView packet, const sockaddr
 }
 
 TTftpTransfer::TEvent TTftpTransfer::OnData(std::uint16_t block, TPacketView data) {
-  // A repeat of the block acknowledged last: that acknowledgement was lost.
+  // A repeat of the block acknowledged last: that acknowledgement was lost (unless it is still
+  // being written and its acknowledgement is yet to come).
   if (block != Expected) {
-    if (Blocks > 0 && block == static_cast<std::uint16_t>(Expected - 1)) {
+    if (Blocks > 0 && block == static_cast<std::uint16_t>(Expected - 1) && !AckDue) {
       LastHeard = TClock::now();
       Resend();
     }
@@ -131,7 +132,12 @@ TTftpTransfer::TEvent TTftpTransfer::OnData(std::uint16_t block, TPacketView dat
     }
     State = TState::Stored;
   }
-  Answer(AckPacket(Expected));
+  if (Setup.WriteTime.count() > 0) {
+    Pending = AckPacket(Expected);
+    AckDue = LastHeard + Setup.WriteTime;
+  } else {
+    Answer(AckPacket(Expected));
+  }
   ++Expected;
   return last ? TEvent::Stored : TEvent::None;
 }
@@ -147,11 +153,17 @@ TTftpTransfer::TEvent TTftpTransfer::OnTimer(TClock::time_point now) {
           " s";
     return receiving ? TEvent::Abandoned : TEvent::None;
   }
-  if (State == TState::Receiving && now - LastSentAt >= kResendAfter) Resend();
+  if (AckDue && now >= *AckDue) {
+    AckDue.reset();
+    Answer(std::move(Pending));
+  } else if (State == TState::Receiving && !AckDue && now - LastSentAt >= kResendAfter) {
+    Resend();
+  }
   return TEvent::None;
 }
 
 TTftpTransfer::TClock::time_point TTftpTransfer::Deadline() const {
+  if (AckDue) return *AckDue;
   switch (State) {
     case TState::Receiving:
       return std::min(LastSentAt + kResendAfter, LastHeard + kSilenceLimit);

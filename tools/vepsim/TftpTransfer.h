@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -30,6 +31,9 @@ struct TTransferSetup {
   sockaddr_in Client{};
   int BlockSize = kTftpDefaultBlockSize;
   bool AcknowledgeBlockSize = false;  // answer with an option acknowledgement, not ACK 0
+  // A block is acknowledged this long after it arrived, as a device that writes each block to
+  // its flash before it takes the next.
+  std::chrono::microseconds WriteTime{0};
   std::string TemporaryPath;
   std::string FinalPath;
 };
@@ -87,6 +91,8 @@ class TTftpTransfer {
   std::uint64_t Blocks = 0;
   std::uint64_t Received = 0;
   TBytes LastSent;  // the acknowledgement to repeat
+  TBytes Pending;   // the acknowledgement of a block still being written, sent at AckDue
+  std::optional<TClock::time_point> AckDue;
   TClock::time_point LastHeard, LastSentAt;
   std::string Why;
 };

@@ -126,6 +126,13 @@ int main(int argc, char** argv) {
           },
           ""));
 
+  uploads
+      ->add_option("--write-ms", options.WriteMs,
+                   "A device acknowledges each block MS after it came, as\n"
+                   "one writing its flash (default 0)")
+      ->type_name("MS")
+      ->check(CLI::Range(0.0, 1000.0).description(""));
+
   CLI::App* faults = app.add_option_group("Timing and faults");
   faults->add_option("--delay", options.DelayMs, "Wait MS before each reply")
       ->type_name("MS")
