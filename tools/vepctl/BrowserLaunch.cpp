@@ -25,9 +25,11 @@ std::string OpenInBrowser(const std::string& url) {
     return std::string(kOpener) + " cannot be run: " + std::strerror(error);
   int status = 0;
   while (waitpid(child, &status, 0) < 0)
-    if (errno != EINTR) return std::string("waiting for ") + kOpener + " failed: " + std::strerror(errno);
+    if (errno != EINTR)
+      return std::string("waiting for ") + kOpener + " failed: " + std::strerror(errno);
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return {};
-  if (WIFEXITED(status)) return std::string(kOpener) + " exited with " + std::to_string(WEXITSTATUS(status));
+  if (WIFEXITED(status))
+    return std::string(kOpener) + " exited with " + std::to_string(WEXITSTATUS(status));
   return std::string(kOpener) + " was ended by signal " + std::to_string(WTERMSIG(status));
 }
 

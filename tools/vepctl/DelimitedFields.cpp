@@ -28,7 +28,9 @@ std::string CsvField(const std::string& text) {
   return quoted + '"';
 }
 
-std::string TsvField(const std::string& text) { return Printable(text); }
+std::string TsvField(const std::string& text) {
+  return Printable(text);
+}
 
 std::string CsvLine(const std::vector<std::string>& fields) {
   return Joined(fields, ',', CsvField);

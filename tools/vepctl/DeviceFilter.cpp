@@ -43,8 +43,10 @@ std::optional<TDeviceFilter> TDeviceFilter::Parse(const std::string& expression,
   const std::optional<std::uint32_t> address = HostOrder(expression.substr(0, slash));
   const std::optional<int> length = PrefixLength(expression.substr(slash + 1));
   if (!address || !length) {
-    problem = "not a subnet (a dotted IPv4 address, '/' and a prefix length of 0 to 32, e.g. "
-              "10.0.0.0/24): " + expression;
+    problem =
+        "not a subnet (a dotted IPv4 address, '/' and a prefix length of 0 to 32, e.g. "
+        "10.0.0.0/24): " +
+        expression;
     return std::nullopt;
   }
   filter.Subnet = true;

@@ -41,9 +41,8 @@ void TDeviceTable::Header() const {
 void TDeviceTable::Row(const TDeviceInfo& device, std::optional<bool> sharedAddress,
                        const std::optional<TCheckResult>& check) const {
   if (Format == TListFormat::Tsv || Format == TListFormat::Csv) {
-    std::vector<std::string> fields = {device.Name,      device.Type, device.IPAddress,
-                                       device.ID,        device.Interface,
-                                       BooleanText(sharedAddress)};
+    std::vector<std::string> fields = {device.Name, device.Type,      device.IPAddress,
+                                       device.ID,   device.Interface, BooleanText(sharedAddress)};
     if (check) {
       const bool failed = check->Outcome == TReachability::Failed;
       fields.push_back(failed ? "" : BooleanText(check->Outcome == TReachability::Reachable));

@@ -18,8 +18,7 @@ std::vector<TLocalInterface> ChosenInterfaces(const std::vector<TLocalInterface>
   const std::optional<std::string> address = CanonicalIPv4(choice);
   std::vector<TLocalInterface> chosen;
   for (const TLocalInterface& local : interfaces)
-    if (local.Device == choice || (address && local.Address == *address))
-      chosen.push_back(local);
+    if (local.Device == choice || (address && local.Address == *address)) chosen.push_back(local);
   return chosen;
 }
 

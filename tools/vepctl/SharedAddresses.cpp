@@ -13,8 +13,7 @@ std::vector<TSharedAddress> SharedAddresses(const std::vector<TDeviceInfo>& devi
   std::vector<TSharedAddress> shared;
   for (std::size_t first = 0; first < byAddress.size();) {
     std::size_t end = first + 1;
-    while (end < byAddress.size() && byAddress[end].IPAddress == byAddress[first].IPAddress)
-      ++end;
+    while (end < byAddress.size() && byAddress[end].IPAddress == byAddress[first].IPAddress) ++end;
     if (end - first > 1) {
       TSharedAddress entry{byAddress[first].IPAddress, {}};
       for (std::size_t i = first; i < end; ++i) entry.IDs.push_back(byAddress[i].ID);

@@ -8,7 +8,9 @@ namespace {
 
 volatile std::sig_atomic_t Stopping = 0;
 
-void RequestStop(int) { Stopping = 1; }
+void RequestStop(int) {
+  Stopping = 1;
+}
 
 }  // namespace
 
@@ -20,6 +22,8 @@ void CatchStopSignals() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-bool StopRequested() { return Stopping != 0; }
+bool StopRequested() {
+  return Stopping != 0;
+}
 
 }  // namespace scoutor::vepctl

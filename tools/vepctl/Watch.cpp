@@ -71,8 +71,7 @@ std::vector<TSighting> Scan(TSession& session, const TWatchOptions& options) {
   TDeviceScan scan(session);
   scan.OnReply = [&interfaces](const TDeviceInfo& reply) {
     std::vector<std::string>& heardThrough = interfaces[reply.ID];
-    if (std::find(heardThrough.begin(), heardThrough.end(), reply.Interface) ==
-        heardThrough.end())
+    if (std::find(heardThrough.begin(), heardThrough.end(), reply.Interface) == heardThrough.end())
       heardThrough.push_back(reply.Interface);
   };
   scan.Run(options.WaitMs, StopRequested);
@@ -108,8 +107,7 @@ int RunWatch(const TWatchOptions& options, const TGlobalOptions& global) {
 
 void AddWatchCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) {
   auto options = std::make_shared<TWatchOptions>();
-  CLI::App* command =
-      app.add_subcommand("watch", "Scan again and again and report what changes");
+  CLI::App* command = app.add_subcommand("watch", "Scan again and again and report what changes");
   command->footer(
       "Scans every --every seconds (each scan listens --wait ms) and prints one line\n"
       "per change, or one JSON object with --json:\n"
