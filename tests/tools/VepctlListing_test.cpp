@@ -32,6 +32,7 @@
 namespace scoutor::test {
 namespace {
 
+using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -267,6 +268,20 @@ TEST(VepctlInterfaces, OneIsChosenByItsNameOrByItsAddress) {
   EXPECT_THAT(vepctl::ChosenInterfaces(interfaces, "eth2"), IsEmpty());
   EXPECT_THAT(vepctl::ChosenInterfaces(interfaces, "10.1.0.2"), IsEmpty());
   EXPECT_EQ(vepctl::DescribeInterfaces(interfaces), "eth0 10.0.0.1, eth0 10.0.5.1, eth1 10.1.0.1");
+}
+
+// Help sends nothing, so it runs on this host.
+TEST(VepctlListingHelp, NamesTheCommandsTheirOptionsAndTheOutputForms) {
+  EXPECT_THAT(RunOnHost(kVepctl + " --help").Output,
+              AllOf(HasSubstr("watch"), HasSubstr("web")));
+  EXPECT_THAT(RunOnHost(kVepctl + " discover --help").Output,
+              AllOf(HasSubstr("--format text|tsv|csv|json"), HasSubstr("--sort"),
+                    HasSubstr("--filter EXPR"), HasSubstr("--interface NAME|ADDRESS"),
+                    HasSubstr("name,type,ip,id,interface,duplicate_ip")));
+  EXPECT_THAT(RunOnHost(kVepctl + " watch --help").Output,
+              AllOf(HasSubstr("--every"), HasSubstr("appeared"), HasSubstr("gone"),
+                    HasSubstr("changed"), HasSubstr("SIGTERM")));
+  EXPECT_THAT(RunOnHost(kVepctl + " web --help").Output, HasSubstr("xdg-open"));
 }
 
 // ---- in private networks ----
@@ -602,6 +617,9 @@ class VepctlWatch : public VepctlListing {
     std::vector<std::string> argv = {kVepctl};
     std::istringstream words(arguments);
     for (std::string word; words >> word;) argv.push_back(word);
+    // The new program empties the log only once it runs: an earlier watch's lines must not be
+    // taken for its own meanwhile.
+    std::filesystem::remove(Log);
     return Bed->Spawn(Pc, argv, Log);
   }
 
