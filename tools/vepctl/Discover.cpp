@@ -8,7 +8,7 @@
 #include "tools/vepctl/Commands.h"
 #include "tools/vepctl/DeviceOrder.h"
 #include "tools/vepctl/DeviceScan.h"
-#include "tools/vepctl/DeviceSelection.h"
+#include "tools/vepctl/ScanSelection.h"
 #include "tools/vepctl/DeviceTable.h"
 #include "tools/vepctl/Output.h"
 #include "tools/vepctl/Reachability.h"
@@ -25,11 +25,11 @@ struct TDiscoverOptions {
   int WaitMs = 3000;
   TListFormat Format = TListFormat::Text;
   TDeviceOrder Order = TDeviceOrder::Name;
-  TDeviceSelection Selection;
+  TScanSelection Selection;
 };
 
 std::vector<TDeviceInfo> Selected(const std::vector<TDeviceInfo>& devices,
-                                  const TDeviceSelection& selection) {
+                                  const TScanSelection& selection) {
   std::vector<TDeviceInfo> selected;
   for (const TDeviceInfo& device : devices)
     if (selection.Selects(device)) selected.push_back(device);

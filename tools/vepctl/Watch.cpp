@@ -12,7 +12,7 @@
 #include "tools/vepctl/DeviceOrder.h"
 #include "tools/vepctl/DeviceRecord.h"
 #include "tools/vepctl/DeviceScan.h"
-#include "tools/vepctl/DeviceSelection.h"
+#include "tools/vepctl/ScanSelection.h"
 #include "tools/vepctl/Output.h"
 #include "tools/vepctl/Session.h"
 #include "tools/vepctl/StopSignals.h"
@@ -27,7 +27,7 @@ constexpr int kShortestIntervalSeconds = 3;
 struct TWatchOptions {
   int EverySeconds = 10;
   int WaitMs = 3000;
-  TDeviceSelection Selection;
+  TScanSelection Selection;
 };
 
 const char* EventName(TDeviceEvent::TKind kind) {

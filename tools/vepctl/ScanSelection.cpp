@@ -1,4 +1,4 @@
-#include "tools/vepctl/DeviceSelection.h"
+#include "tools/vepctl/ScanSelection.h"
 
 #include <optional>
 
@@ -34,7 +34,7 @@ const CLI::Validator& ScanInterface() {
 
 }  // namespace
 
-void TDeviceSelection::AddOptions(CLI::App& command) {
+void TScanSelection::AddOptions(CLI::App& command) {
   command
       .add_option("--filter", FilterTexts,
                   "Show only the devices that match: a subnet (10.0.0.0/24) for the IP\n"
@@ -55,16 +55,16 @@ void TDeviceSelection::AddOptions(CLI::App& command) {
       ->check(ScanInterface());
 }
 
-bool TDeviceSelection::Selects(const TDeviceInfo& device) const {
+bool TScanSelection::Selects(const TDeviceInfo& device) const {
   return MatchesAll(Filters, device);
 }
 
-std::vector<TLocalInterface> TDeviceSelection::Interfaces() const {
+std::vector<TLocalInterface> TScanSelection::Interfaces() const {
   const std::vector<TLocalInterface> usable = ScanInterfaces();
   return Interface.empty() ? usable : ChosenInterfaces(usable, Interface);
 }
 
-void TDeviceSelection::Restrict(TSession& session,
+void TScanSelection::Restrict(TSession& session,
                                 const std::vector<TLocalInterface>& interfaces) const {
   if (Interface.empty()) return;
   std::vector<std::string> addresses;

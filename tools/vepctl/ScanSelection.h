@@ -15,7 +15,7 @@
 
 namespace scoutor::vepctl {
 
-class TDeviceSelection {
+class TScanSelection {
  public:
   void AddOptions(CLI::App& command);
 
