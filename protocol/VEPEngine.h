@@ -50,6 +50,12 @@ class TVEP final : public TVEPDiagnostics {
   void SendSetIP(const TVEPNodeID& device, const std::string& address, const std::string& mask,
                  const std::string& gateway, std::uint8_t dhcp);
 
+  // From now on binds only those of the host's addresses that are in `localAddresses`, each on
+  // a binding of its own however many interfaces the host has, so requests leave and replies
+  // are heard through those interfaces alone. An address the host does not hold (or no longer
+  // holds) is left out; with none left, nothing is sent.
+  void RestrictBindings(std::vector<std::string> localAddresses);
+
   // The endpoint's receive handler: checks the header, decodes the reply and raises its event.
   void HandleDatagram(TUdpEndpoint& sender, TByteStream& data, TSocketBinding& binding);
 
@@ -71,12 +77,6 @@ class TVEP final : public TVEPDiagnostics {
 
   const TVEPNodeID& HostID() const { return Host; }
   const std::string& HostAddressText() const { return HostAddress; }
-  // From now on binds only those of the host's addresses that are in `localAddresses`, each on
-  // a binding of its own however many interfaces the host has, so requests leave and replies
-  // are heard through those interfaces alone. An address the host does not hold (or no longer
-  // holds) is left out; with none left, nothing is sent.
-  void RestrictBindings(std::vector<std::string> localAddresses);
-
   bool MultiBinding() const { return PerAddress; }
   bool ForwardMessages() const { return ForwardMessageEvents; }
   bool ShowMessageBoxes() const { return ShowBoxes; }
