@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <exception>
 
 #include "hostnet/Adapters.h"
@@ -27,20 +28,34 @@ TVEP::TVEP() : AddressChanges(TAddressChanges::Open()), Udp(std::make_unique<TUd
 }
 
 // One binding per configured local address, but only on a host with more than one interface
-// besides loopback; otherwise the endpoint binds the any-address when it first opens.
-TVEP::TBindingPlan TVEP::PlanBindings() {
+// besides loopback or under a restriction; otherwise the endpoint binds the any-address when it
+// first opens.
+TVEP::TBindingPlan TVEP::PlanBindings() const {
   TBindingPlan plan;
-  if (CountAdapters() > 1) {
+  if (Restriction || CountAdapters() > 1) {
     if (auto list = GetAdapterList()) {
       for (const TAdapterRecord& adapter : list->Adapters)
         for (const TAdapterAddress& entry : adapter.Addresses)
-          if (HostOrderAddress(entry.Address) != 0) plan.Addresses.push_back(entry.Address);
+          if (HostOrderAddress(entry.Address) != 0 && Allowed(entry.Address))
+            plan.Addresses.push_back(entry.Address);
       FreeAdapterList(std::move(list));
       plan.PerAddress = !plan.Addresses.empty();
     }
   }
+  // A restriction never falls back to the any-address: that would send through every interface.
+  if (Restriction) plan.PerAddress = true;
   if (!plan.PerAddress) plan.Addresses.clear();
   return plan;
+}
+
+bool TVEP::Allowed(const std::string& address) const {
+  return !Restriction ||
+         std::find(Restriction->begin(), Restriction->end(), address) != Restriction->end();
+}
+
+void TVEP::RestrictBindings(std::vector<std::string> localAddresses) {
+  Restriction = std::move(localAddresses);
+  if (TBindingPlan plan = PlanBindings(); plan != Planned) ApplyBindings(plan);
 }
 
 // The endpoint's bindings may only change while it is closed; the next send opens it again.

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,12 @@ class TVEP final : public TVEPDiagnostics {
   void SendSetIP(const TVEPNodeID& device, const std::string& address, const std::string& mask,
                  const std::string& gateway, std::uint8_t dhcp);
 
+  // From now on binds only those of the host's addresses that are in `localAddresses`, each on
+  // a binding of its own however many interfaces the host has, so requests leave and replies
+  // are heard through those interfaces alone. An address the host does not hold (or no longer
+  // holds) is left out; with none left, nothing is sent.
+  void RestrictBindings(std::vector<std::string> localAddresses);
+
   // The endpoint's receive handler: checks the header, decodes the reply and raises its event.
   void HandleDatagram(TUdpEndpoint& sender, TByteStream& data, TSocketBinding& binding);
 
@@ -83,7 +90,8 @@ class TVEP final : public TVEPDiagnostics {
     std::vector<std::string> Addresses;
     bool operator==(const TBindingPlan&) const = default;
   };
-  static TBindingPlan PlanBindings();
+  TBindingPlan PlanBindings() const;
+  bool Allowed(const std::string& address) const;
   void ApplyBindings(const TBindingPlan& plan);
   void FollowAddressChanges();
   void Broadcast(const TVEPDatagram& datagram);
@@ -95,6 +103,7 @@ class TVEP final : public TVEPDiagnostics {
   TDescriptorWatch AddressChangesWatch;
   bool BindingsStale = false;  // the host's addresses changed since the bindings were planned
   TBindingPlan Planned;
+  std::optional<std::vector<std::string>> Restriction;  // the addresses that may be bound
   std::unique_ptr<TUdpEndpoint> Udp;
   std::unique_ptr<TTftpClient> Upload;
   TVEPNodeID Host{};

@@ -24,6 +24,11 @@ std::optional<TAddressBytes> ParseDottedIPv4(std::string_view text) {
   return address;
 }
 
+std::uint32_t HostOrderIPv4(const TAddressBytes& address) {
+  return std::uint32_t{address[0]} << 24 | std::uint32_t{address[1]} << 16 |
+         std::uint32_t{address[2]} << 8 | address[3];
+}
+
 std::size_t WriteDottedIPv4(const TAddressBytes& address, char* out) {
   std::size_t length = 0;
   for (std::size_t group = 0; group < address.size(); ++group) {

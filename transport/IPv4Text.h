@@ -19,6 +19,8 @@ using TAddressBytes = std::array<std::uint8_t, 4>;  // a.b.c.d as the bytes a, b
 constexpr std::size_t kIPv4TextSize = 16;
 
 std::optional<TAddressBytes> ParseDottedIPv4(std::string_view text);
+// The address as a number in host order: a is its most significant byte.
+std::uint32_t HostOrderIPv4(const TAddressBytes& address);
 // "a.b.c.d" without leading zeros.
 std::string DottedIPv4(const TAddressBytes& address);
 // The same into `out` (kIPv4TextSize bytes, zero-terminated), without allocating; returns the

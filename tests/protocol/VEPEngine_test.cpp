@@ -159,6 +159,36 @@ TEST_F(VEPEngineDispatch, SeveralAdaptersWithoutAddressesFallBackToTheAnyAddress
   EXPECT_EQ(Engine->Endpoint().Bindings.Count(), 0u);
 }
 
+TEST_F(VEPEngineDispatch, ARestrictionBindsOnlyItsAddressesEachOnItsOwn) {
+  Start({{"eth0", {{"10.0.0.1", "255.255.255.0"}, {"10.0.5.1", "255.255.255.0"}}, "0.0.0.0"},
+         {"eth2", {{"172.16.0.1", "255.255.0.0"}}, "0.0.0.0"}});
+  Engine->RestrictBindings({"172.16.0.1", "10.0.5.1"});
+  ASSERT_TRUE(Engine->MultiBinding());
+  TSocketBindings& bindings = Engine->Endpoint().Bindings;
+  ASSERT_EQ(bindings.Count(), 2u);
+  EXPECT_EQ(bindings[0].IP, "10.0.5.1");
+  EXPECT_EQ(bindings[1].IP, "172.16.0.1");
+}
+
+// On one adapter the engine would bind the any-address, which hears every interface.
+TEST_F(VEPEngineDispatch, ARestrictionOnAHostWithOneAdapterStillBindsTheAddress) {
+  StartOnOneAdapter();
+  Engine->RestrictBindings({"192.168.1.5"});
+  ASSERT_TRUE(Engine->MultiBinding());
+  ASSERT_EQ(Engine->Endpoint().Bindings.Count(), 1u);
+  EXPECT_EQ(Engine->Endpoint().Bindings[0].IP, "192.168.1.5");
+}
+
+TEST_F(VEPEngineDispatch, ARestrictionToAnAddressTheHostLacksSendsNothing) {
+  StartOnOneAdapter();
+  Engine->RestrictBindings({"10.9.9.9"});
+  EXPECT_TRUE(Engine->MultiBinding());
+  EXPECT_EQ(Engine->Endpoint().Bindings.Count(), 0u);
+  EXPECT_EQ(Engine->Endpoint().DefaultPort(), 0);
+  Engine->SendDiscover();
+  EXPECT_EQ(Engine->Endpoint().CurrentBinding(), nullptr);  // no socket was opened
+}
+
 TEST_F(VEPEngineDispatch, DiscoverReplyRaisesDeviceFound) {
   StartOnOneAdapter();
   Engine->SetApplicationCallback(&RecordEvent, 0);

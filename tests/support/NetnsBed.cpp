@@ -217,9 +217,9 @@ pid_t TNetnsBed::Spawn(const std::string& ns, const std::vector<std::string>& ar
   return pid;
 }
 
-int TNetnsBed::Stop(pid_t pid) {
+int TNetnsBed::Stop(pid_t pid, int signal) {
   int status = 0;
-  kill(pid, SIGTERM);
+  kill(pid, signal);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
   while (waitpid(pid, &status, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() > deadline) {

@@ -5,6 +5,7 @@
 // swept by the next bed. Nothing here touches the machine's own namespace.
 #include <sys/types.h>
 
+#include <csignal>
 #include <exception>
 #include <string>
 #include <thread>
@@ -48,8 +49,8 @@ class TNetnsBed {
   // at teardown, or when the test process dies.
   pid_t Spawn(const std::string& ns, const std::vector<std::string>& argv,
               const std::string& logFile = "");
-  // Stops a spawned program (SIGTERM, then SIGKILL after 2 s) and returns its wait status.
-  int Stop(pid_t pid);
+  // Stops a spawned program (`signal`, then SIGKILL after 2 s) and returns its wait status.
+  int Stop(pid_t pid, int signal = SIGTERM);
 
   // Runs `work` on a new thread whose network namespace is `ns` (sockets it and the threads it
   // starts open live there) and returns its result; an exception it raises is rethrown here.

@@ -275,7 +275,8 @@ TEST_F(VepctlNetwork, DiscoverListsEverySimulatedDeviceOnceWithItsInterface) {
                                    {"type", "Bridge"},
                                    {"ip", "10.0.0.7"},
                                    {"id", kNearID},
-                                   {"interface", "10.0.0.1"}}));
+                                   {"interface", "10.0.0.1"},
+                                   {"duplicate_ip", false}}));
   EXPECT_EQ(far->at("ip"), "192.168.50.9");
   EXPECT_EQ(far->at("name"), "Camera-2");
 }

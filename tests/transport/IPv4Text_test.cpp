@@ -31,6 +31,11 @@ TEST(IPv4Text, FormatsWithoutLeadingZerosAndFitsSixteenBytes) {
   EXPECT_STREQ(out, "255.255.255.255");
 }
 
+TEST(IPv4Text, AsANumberTheFirstByteIsTheMostSignificant) {
+  EXPECT_EQ(HostOrderIPv4({10, 0, 0, 9}), 0x0A000009u);
+  EXPECT_EQ(HostOrderIPv4({255, 255, 255, 254}), 0xFFFFFFFEu);
+}
+
 TEST(IPv4Text, TheSocketLayerReadsAndWritesTheSameWay) {
   EXPECT_EQ(TSocketStack::TextToAddress("010.001.002.003"), (TAddressBytes{10, 1, 2, 3}));
   EXPECT_TRUE(TSocketStack::IsDottedAddress("010.001.002.003"));

@@ -15,11 +15,7 @@ namespace scoutor::vepctl {
 namespace {
 
 // A canonical dotted text as a host-order number.
-std::uint32_t Number(const std::string& text) {
-  const TAddressBytes bytes = *ParseDottedIPv4(text);
-  return std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 |
-         std::uint32_t{bytes[2]} << 8 | bytes[3];
-}
+std::uint32_t Number(const std::string& text) { return HostOrderIPv4(*ParseDottedIPv4(text)); }
 
 constexpr int kMaxPrefix = 30;
 

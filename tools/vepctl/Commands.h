@@ -16,6 +16,8 @@ struct TGlobalOptions {
 };
 
 void AddDiscoverCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode);
+void AddWatchCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode);
+void AddWebCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode);
 void AddGetIPCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode);
 void AddSetIPCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode);
 void AddAutoIPCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode);

@@ -2,6 +2,20 @@
 
 namespace scoutor::vepctl {
 
+TRecord DeviceFields(const TDeviceInfo& device) {
+  return {{"name", device.Name},
+          {"type", device.Type},
+          {"ip", device.IPAddress},
+          {"id", device.ID},
+          {"interface", device.Interface}};
+}
+
+std::string DeviceText(const TDeviceInfo& device) {
+  return Printable(device.Name) + '\t' + Printable(device.Type) + '\t' +
+         Printable(device.IPAddress) + '\t' + Printable(device.ID) + '\t' +
+         Printable(device.Interface);
+}
+
 std::string AddReachability(TRecord& record, const TCheckResult& check) {
   switch (check.Outcome) {
     case TReachability::Reachable:
@@ -16,20 +30,6 @@ std::string AddReachability(TRecord& record, const TCheckResult& check) {
   record["reachable"] = nullptr;
   record["error"] = check.Error;
   return "check failed: " + OneLine(check.Error);
-}
-
-void PrintDevice(const TOutput& output, const TDeviceInfo& device,
-                 const std::optional<TCheckResult>& check) {
-  TRecord record = {{"name", device.Name},
-                    {"type", device.Type},
-                    {"ip", device.IPAddress},
-                    {"id", device.ID},
-                    {"interface", device.Interface}};
-  std::string text = Printable(device.Name) + '\t' + Printable(device.Type) + '\t' +
-                     Printable(device.IPAddress) + '\t' + Printable(device.ID) + '\t' +
-                     Printable(device.Interface);
-  if (check) text += '\t' + AddReachability(record, *check);
-  output.Record(record, text);
 }
 
 }  // namespace scoutor::vepctl

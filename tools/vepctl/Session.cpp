@@ -4,8 +4,10 @@
 #include <chrono>
 #include <cstdio>
 #include <string_view>
+#include <utility>
 
 #include "appmodel/DebugMode.h"
+#include "protocol/StartEngine.h"
 #include "protocol/VEP.h"
 
 namespace scoutor::vepctl {
@@ -34,6 +36,10 @@ TSession::TSession(bool debug) : Debug(debug) {
 }
 
 TSession::~TSession() = default;
+
+void TSession::AskOnlyThrough(std::vector<std::string> localAddresses) {
+  EngineInstance->RestrictBindings(std::move(localAddresses));
+}
 
 void TSession::Diagnostic(const std::string& line) {
   if (line.starts_with(kUpgradeFailurePrefix))

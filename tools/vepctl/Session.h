@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "appmodel/VEPInterface.h"
 
@@ -29,6 +30,9 @@ class TSession {
   TSession& operator=(const TSession&) = delete;
 
   TVEPInterface& Vep() { return *Interface; }
+  // Requests leave, and replies are heard, only through the interfaces holding these local
+  // addresses.
+  void AskOnlyThrough(std::vector<std::string> localAddresses);
 
   // Handles events until `done` holds or `timeoutMs` have passed (below 0: no limit, for a
   // `done` that is sure to come); true when `done` held.

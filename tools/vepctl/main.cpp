@@ -1,6 +1,7 @@
 // vepctl: finds and configures VEP devices from the command line. Exit codes: 0 success,
 // 1 no answer or failure, 2 usage error or refused request.
 #include <cerrno>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -27,10 +28,15 @@ int CheckedExit(int exitCode) {
   return 1;
 }
 
-// Parse errors come before the options are stored, so --json is looked for by hand.
+// Parse errors come before the options are stored, so --json (or discover's --format json)
+// is looked for by hand.
 bool JsonAsked(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i)
-    if (std::string_view(argv[i]) == "--json") return true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument(argv[i]);
+    if (argument == "--json" || argument == "--format=json") return true;
+    if (argument == "--format" && i + 1 < argc && std::string_view(argv[i + 1]) == "json")
+      return true;
+  }
   return false;
 }
 
@@ -57,6 +63,10 @@ int UsageError(const CLI::App& app, const CLI::ParseError& error, int argc, char
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Names sort as the user's locale orders them, as in the main window's list, and patterns
+  // ignore case in the characters of that locale.
+  std::setlocale(LC_COLLATE, "");
+  std::setlocale(LC_CTYPE, "");
   CLI::App app("vepctl: find and configure VEP devices on the local network", "vepctl");
   // Global options are accepted before and after the command.
   app.fallthrough();
@@ -70,6 +80,8 @@ int main(int argc, char** argv) {
 
   int exitCode = 0;
   AddDiscoverCommand(app, global, exitCode);
+  AddWatchCommand(app, global, exitCode);
+  AddWebCommand(app, global, exitCode);
   AddGetIPCommand(app, global, exitCode);
   AddSetIPCommand(app, global, exitCode);
   AddAutoIPCommand(app, global, exitCode);

@@ -1,0 +1,35 @@
+#pragma once
+// What one --filter expression selects. An expression holding a '/' is a subnet in CIDR form
+// ("10.0.0.0/24": a dotted address and a prefix length of 0 to 32) that the device's IP address
+// must lie in; any other expression is a shell pattern ("cam*", "sensor-?") that the device's
+// name or its type must match, ignoring case. Plain values, any thread.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "appmodel/DeviceInfo.h"
+
+namespace scoutor::vepctl {
+
+class TDeviceFilter {
+ public:
+  // The filter of `expression`; none for a subnet that cannot be read, with `problem` saying
+  // why. A subnet's address may have host bits set: "10.0.0.7/24" is 10.0.0.0/24.
+  static std::optional<TDeviceFilter> Parse(const std::string& expression, std::string& problem);
+
+  bool Matches(const TDeviceInfo& device) const;
+
+ private:
+  TDeviceFilter() = default;
+
+  bool Subnet = false;
+  std::uint32_t Network = 0;  // host order, host bits cleared
+  std::uint32_t Mask = 0;
+  std::string Pattern;
+};
+
+// True when every filter matches `device` (so always, without filters).
+bool MatchesAll(const std::vector<TDeviceFilter>& filters, const TDeviceInfo& device);
+
+}  // namespace scoutor::vepctl
