@@ -294,7 +294,7 @@ class VepctlPlanNetwork : public ::testing::Test {
     argv.insert(argv.end(), options.begin(), options.end());
     argv.insert(argv.end(), {"--device", "mac=" + id + ",ip=" + address +
                                              ",mask=255.255.255.0,gw=10.0.0.254"});
-    Bed->Spawn(host, argv);
+    Bed->Spawn(host, argv, Dir + "/" + name + ".log");
     WaitForUdpListener(*Bed, host, 17784);
   }
 
