@@ -74,8 +74,8 @@ class TPlanBench {
     const std::string crowd = Bed.AddHost("crowd");
     Bed.Attach(crowd, segment, "eth0", "10.0.0.2/16");
     Bed.Spawn(crowd,
-              {kVepsim, "--count", std::to_string(kDevices), "--ip-base", "10.0.1.0",
-               "--mac-base", DeviceID(0), "--delay", std::to_string(replyDelayMs)},
+              {kVepsim, "--count", std::to_string(kDevices), "--ip-base", "10.0.1.0", "--mac-base",
+               DeviceID(0), "--delay", std::to_string(replyDelayMs)},
               Log);
     WaitForListener(Bed, crowd);
   }
@@ -114,8 +114,8 @@ class TPlanBench {
   double CheckOnly(const std::string& options) {
     WritePlan(Runs);
     const auto start = TClock::now();
-    const std::string output = Bed.Run(Pc, kVepctl + " set-ip --plan " + Plan + " --dry-run " +
-                                               options + " 2>/dev/null; true");
+    const std::string output = Bed.Run(
+        Pc, kVepctl + " set-ip --plan " + Plan + " --dry-run " + options + " 2>/dev/null; true");
     const double seconds = SecondsSince(start);
     return output == "plan OK: " + std::to_string(kDevices) + " devices\n" ? seconds : -1;
   }
@@ -189,9 +189,10 @@ int main() {
     TPlanBench bench(0);
     MeasureLimits(bench);
     const auto checked = bench.Apply("");
-    std::printf("  with the in-use checks (no --force, in-flight 16): total %.3f s, most "
-                "reached %d, right: %s\n",
-                checked.Seconds, checked.MostInFlight, checked.Right ? "yes" : "NO");
+    std::printf(
+        "  with the in-use checks (no --force, in-flight 16): total %.3f s, most "
+        "reached %d, right: %s\n",
+        checked.Seconds, checked.MostInFlight, checked.Right ? "yes" : "NO");
   }
   std::printf("devices that take 5 ms for each answer:\n");
   TPlanBench slow(5);

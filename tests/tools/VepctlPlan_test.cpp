@@ -87,10 +87,10 @@ TEST(IPPlanReader, CommentsBlankLinesQuotesAndLineEndingsAreAccepted) {
 
 TEST(IPPlanReader, EveryDHCPSpellingIsReadAndAnyOtherIsNamed) {
   for (const char* yes : {"1", "yes", "true", "YES", "True"})
-    EXPECT_TRUE(ParseIPPlan(std::string("id,dhcp,ip,mask,gateway\n00:0A:1B:2C:3D:4E,") + yes +
-                            ",,,\n")
-                    .Rows.at(0)
-                    .DHCP)
+    EXPECT_TRUE(
+        ParseIPPlan(std::string("id,dhcp,ip,mask,gateway\n00:0A:1B:2C:3D:4E,") + yes + ",,,\n")
+            .Rows.at(0)
+            .DHCP)
         << yes;
   for (const char* no : {"0", "no", "false", "No", "FALSE"})
     EXPECT_FALSE(ParseIPPlan(std::string("id,dhcp,ip,mask,gateway\n00:0A:1B:2C:3D:4E,") + no +
@@ -98,8 +98,7 @@ TEST(IPPlanReader, EveryDHCPSpellingIsReadAndAnyOtherIsNamed) {
                      .Rows.at(0)
                      .DHCP)
         << no;
-  const TPlanProblem problem =
-      OnlyProblem("id,dhcp,ip,mask,gateway\n00:0A:1B:2C:3D:4E,on,,,\n");
+  const TPlanProblem problem = OnlyProblem("id,dhcp,ip,mask,gateway\n00:0A:1B:2C:3D:4E,on,,,\n");
   EXPECT_EQ(problem.Line, 2);
   EXPECT_EQ(problem.ID, "00:0A:1B:2C:3D:4E");
   EXPECT_EQ(problem.Text, "dhcp: 'on' is none of 1, 0, yes, no, true, false");
@@ -148,18 +147,18 @@ TEST(IPPlanReader, TheHeaderMustNameEachColumnOnceAndNothingElse) {
 TEST(IPPlanReader, EveryBadRowIsListedWithItsLineAndTheGoodOnesAreKept) {
   const TIPPlan plan = ParseIPPlan(
       "id,dhcp,ip,mask,gateway\n"
-      "00:0A:1B:2C:3D:4E,0,10.0.0.9,255.255.255.0,10.0.0.254\n"    // 2: good
-      "00:0A:1B:2C:3D,1,,,\n"                                      // 3: short ID
-      "00:0A:1B:2C:3D:50,1,10.0.0.10,,\n"                          // 4: DHCP with an address
-      "00:0A:1B:2C:3D:51,0,10.0.0.11,255.255.255.0,\n"             // 5: no gateway
-      "00:0A:1B:2C:3D:52,0,10.0.0.300,255.255.255.0,0.0.0.0\n"     // 6: not an address
-      "00:0A:1B:2C:3D:53,0,10.0.0.13,255.0.255.0,0.0.0.0\n"        // 7: not a mask
-      "00:0A:1B:2C:3D:54,0,10.0.0.14,255.255.255.0,10.0.1.1\n"     // 8: gateway elsewhere
-      "00:0A:1B:2C:3D:55,0,10.0.0.15,255.255.255.0\n"              // 9: a field short
-      "00:0A:1B:2C:3D:56,0,\"10.0.0.16\"x,255.255.255.0,0.0.0.0\n" // 10: text after a quote
-      "00:0A:1B:2C:3D:57,0,10.0.0.17,255.255.255.0,0.0.0.0\n"      // 11: good
-      "00:0A:1B:2C:3D:58,0,10.0.\"0.18\",255.255.255.0,0.0.0.0\n"  // 12: a stray quote
-      "00:0A:1B:2C:3D:59,0,\"10.0.0.19,255.255.255.0,0.0.0.0\n");  // 13: never closed
+      "00:0A:1B:2C:3D:4E,0,10.0.0.9,255.255.255.0,10.0.0.254\n"     // 2: good
+      "00:0A:1B:2C:3D,1,,,\n"                                       // 3: short ID
+      "00:0A:1B:2C:3D:50,1,10.0.0.10,,\n"                           // 4: DHCP with an address
+      "00:0A:1B:2C:3D:51,0,10.0.0.11,255.255.255.0,\n"              // 5: no gateway
+      "00:0A:1B:2C:3D:52,0,10.0.0.300,255.255.255.0,0.0.0.0\n"      // 6: not an address
+      "00:0A:1B:2C:3D:53,0,10.0.0.13,255.0.255.0,0.0.0.0\n"         // 7: not a mask
+      "00:0A:1B:2C:3D:54,0,10.0.0.14,255.255.255.0,10.0.1.1\n"      // 8: gateway elsewhere
+      "00:0A:1B:2C:3D:55,0,10.0.0.15,255.255.255.0\n"               // 9: a field short
+      "00:0A:1B:2C:3D:56,0,\"10.0.0.16\"x,255.255.255.0,0.0.0.0\n"  // 10: text after a quote
+      "00:0A:1B:2C:3D:57,0,10.0.0.17,255.255.255.0,0.0.0.0\n"       // 11: good
+      "00:0A:1B:2C:3D:58,0,10.0.\"0.18\",255.255.255.0,0.0.0.0\n"   // 12: a stray quote
+      "00:0A:1B:2C:3D:59,0,\"10.0.0.19,255.255.255.0,0.0.0.0\n");   // 13: never closed
   const std::vector<std::pair<int, std::string>> expected = {
       {3, "id: not a device ID"},
       {4, "a DHCP row takes no ip, mask or gateway"},
@@ -246,8 +245,12 @@ std::string CrowdID(int i) {
   std::snprintf(text, sizeof text, "02:00:00:00:%02X:%02X", 0x10 + i / 256, i % 256);
   return text;
 }
-std::string CrowdAddress(int i) { return "10.0.0." + std::to_string(20 + i); }
-std::string PlannedAddress(int i) { return "10.0.1." + std::to_string(1 + i); }
+std::string CrowdAddress(int i) {
+  return "10.0.0." + std::to_string(20 + i);
+}
+std::string PlannedAddress(int i) {
+  return "10.0.1." + std::to_string(1 + i);
+}
 
 // A static row that moves crowd device `i` to its planned address.
 std::string MoveRow(int i) {
@@ -278,9 +281,9 @@ class VepctlPlanNetwork : public ::testing::Test {
     const std::string crowd = Bed->AddHost("crowd");
     Bed->Attach(crowd, Lan, "eth0", "");
     Bed->Spawn(crowd,
-               {kVepsim, "--hold-addresses", "eth0", "--count", std::to_string(count),
-                "--ip-base", CrowdAddress(0), "--mask", "255.255.255.0", "--gateway",
-                "10.0.0.254", "--mac-base", CrowdID(0)},
+               {kVepsim, "--hold-addresses", "eth0", "--count", std::to_string(count), "--ip-base",
+                CrowdAddress(0), "--mask", "255.255.255.0", "--gateway", "10.0.0.254", "--mac-base",
+                CrowdID(0)},
                CrowdLog());
     WaitForUdpListener(*Bed, crowd, 17784);
   }
@@ -292,8 +295,8 @@ class VepctlPlanNetwork : public ::testing::Test {
     Bed->Attach(host, Lan, "eth0", address + "/24");
     std::vector<std::string> argv = {kVepsim};
     argv.insert(argv.end(), options.begin(), options.end());
-    argv.insert(argv.end(), {"--device", "mac=" + id + ",ip=" + address +
-                                             ",mask=255.255.255.0,gw=10.0.0.254"});
+    argv.insert(argv.end(),
+                {"--device", "mac=" + id + ",ip=" + address + ",mask=255.255.255.0,gw=10.0.0.254"});
     Bed->Spawn(host, argv, Dir + "/" + name + ".log");
     WaitForUdpListener(*Bed, host, 17784);
   }
@@ -321,7 +324,7 @@ class VepctlPlanNetwork : public ::testing::Test {
 
   static nlohmann::json Expected(const std::string& id, const std::string& ip,
                                  const std::string& mask, const std::string& gateway) {
-    return {{"id", id},     {"dhcp", false},        {"ip", ip},
+    return {{"id", id},     {"dhcp", false},      {"ip", ip},
             {"mask", mask}, {"gateway", gateway}, {"interface", "10.0.0.1"}};
   }
   static nlohmann::json Unmoved(int i) {
@@ -435,12 +438,16 @@ TEST_F(VepctlPlanNetwork, ADryRunChecksThePlanAndChangesNothing) {
 
 TEST_F(VepctlPlanNetwork, CommentsQuotesAndAnyColumnOrderAreAppliedAsWritten) {
   StartCrowd(3);
-  WritePlan("# hall 2\r\n"
-            "\"mask\",gateway,ID,dhcp,ip\r\n"
-            "\r\n"
-            "255.255.255.000,\"010.0.1.254\",\"" + CrowdID(0) + "\",\"no\",10.0.1.1\r\n"
-            "  # the second one takes DHCP\r\n"
-            ",,\"" + CrowdID(1) + "\",\"true\",\r\n");
+  WritePlan(
+      "# hall 2\r\n"
+      "\"mask\",gateway,ID,dhcp,ip\r\n"
+      "\r\n"
+      "255.255.255.000,\"010.0.1.254\",\"" +
+      CrowdID(0) +
+      "\",\"no\",10.0.1.1\r\n"
+      "  # the second one takes DHCP\r\n"
+      ",,\"" +
+      CrowdID(1) + "\",\"true\",\r\n");
   TRun run = Vepctl("set-ip --plan plan.csv --wait 1500");
   EXPECT_EQ(run.Exit, 0);
   EXPECT_THAT(run.Output, HasSubstr(CrowdID(0) + "\tok\t10.0.1.1\n"));
@@ -480,8 +487,8 @@ TEST_F(VepctlPlanNetwork, TwoHundredDevicesAreAppliedAndReadBack) {
   // Read back by get-ip, one run each.
   std::string ids;
   for (int i = 0; i < kDevices; ++i) ids += " " + CrowdID(i);
-  const std::string readBack = Bed->Run(
-      Pc, "for id in" + ids + "; do " + kVepctl + " --json get-ip $id --wait 2000; done");
+  const std::string readBack =
+      Bed->Run(Pc, "for id in" + ids + "; do " + kVepctl + " --json get-ip $id --wait 2000; done");
   const std::vector<nlohmann::json> settings = JsonLines(readBack);
   ASSERT_EQ(settings.size(), static_cast<std::size_t>(kDevices));
   for (int i = 0; i < kDevices; ++i) EXPECT_EQ(settings[i], Moved(i));

@@ -6,8 +6,12 @@ namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-bool Blank(char c) { return c == ' ' || c == '\t'; }
-bool LineBreak(char c) { return c == '\n' || c == '\r'; }
+bool Blank(char c) {
+  return c == ' ' || c == '\t';
+}
+bool LineBreak(char c) {
+  return c == '\n' || c == '\r';
+}
 
 // Walks the text once; Position and Line always describe the next unread character.
 class TCsvScanner {
@@ -127,6 +131,8 @@ class TCsvScanner {
 
 }  // namespace
 
-std::vector<TCsvRecord> ReadCsvRecords(std::string_view text) { return TCsvScanner(text).All(); }
+std::vector<TCsvRecord> ReadCsvRecords(std::string_view text) {
+  return TCsvScanner(text).All();
+}
 
 }  // namespace scoutor::vepctl

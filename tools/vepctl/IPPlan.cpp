@@ -24,8 +24,9 @@ constexpr std::array<std::string_view, kColumnCount> kColumnNames = {"id", "dhcp
 constexpr std::string_view kColumnList = "id, dhcp, ip, mask, gateway";
 
 std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
+    return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  });
   return text;
 }
 
@@ -44,8 +45,9 @@ class TPlanReader {
   TIPPlan Read(std::string_view text) {
     const std::vector<TCsvRecord> records = ReadCsvRecords(text);
     if (records.empty()) {
-      Problem(0, {}, std::string("the plan is empty: it needs a header line naming ") +
-                         std::string(kColumnList) + " and a row per device");
+      Problem(0, {},
+              std::string("the plan is empty: it needs a header line naming ") +
+                  std::string(kColumnList) + " and a row per device");
     } else if (const std::optional<TLayout> layout = Header(records.front())) {
       for (std::size_t i = 1; i < records.size(); ++i) Row(records[i], *layout);
       if (records.size() == 1) Problem(0, {}, "the plan names no device: it has a header only");
@@ -196,7 +198,9 @@ class TPlanReader {
 
 }  // namespace
 
-TIPPlan ParseIPPlan(std::string_view text) { return TPlanReader().Read(text); }
+TIPPlan ParseIPPlan(std::string_view text) {
+  return TPlanReader().Read(text);
+}
 
 TIPPlan ReadIPPlanFile(const std::string& path) {
   const auto unreadable = [](const std::string& why) {

@@ -13,8 +13,8 @@
 namespace scoutor::vepctl {
 
 struct TPlanRow {
-  int Line = 0;        // where the row begins in the file, counted from 1
-  std::string ID;      // canonical ID text ("00:0A:1B:2C:3D:4E")
+  int Line = 0;    // where the row begins in the file, counted from 1
+  std::string ID;  // canonical ID text ("00:0A:1B:2C:3D:4E")
   bool DHCP = false;
   std::string Address;  // canonical dotted texts; empty for a DHCP row
   std::string Mask;

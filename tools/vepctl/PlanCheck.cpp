@@ -13,7 +13,9 @@ namespace scoutor::vepctl {
 
 namespace {
 
-bool Checked(const TPlanRow& row, bool force) { return !force && !row.DHCP; }
+bool Checked(const TPlanRow& row, bool force) {
+  return !force && !row.DHCP;
+}
 
 }  // namespace
 

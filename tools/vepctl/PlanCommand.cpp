@@ -13,7 +13,9 @@ namespace scoutor::vepctl {
 
 namespace {
 
-void Status(const std::string& text) { std::fprintf(stderr, "vepctl: %s\n", text.c_str()); }
+void Status(const std::string& text) {
+  std::fprintf(stderr, "vepctl: %s\n", text.c_str());
+}
 
 std::string Counted(std::size_t count, const std::string& noun) {
   return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
@@ -32,9 +34,10 @@ int Refuse(const TOutput& output, const std::string& file,
     if (!problem.ID.empty()) record["id"] = problem.ID;
     output.Record(record, {});
   }
-  return output.Error(2, "plan refused (" + Counted(problems.size(), "problem") +
-                             "); nothing was sent to any device",
-                      {{"file", file}, {"problems", problems.size()}});
+  return output.Error(
+      2,
+      "plan refused (" + Counted(problems.size(), "problem") + "); nothing was sent to any device",
+      {{"file", file}, {"problems", problems.size()}});
 }
 
 void PrintOutcome(const TOutput& output, const TPlanOutcome& outcome) {
