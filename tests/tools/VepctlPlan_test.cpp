@@ -288,15 +288,17 @@ class VepctlPlanNetwork : public ::testing::Test {
     WaitForUdpListener(*Bed, crowd, 17784);
   }
 
-  // One more device on a host of its own at `address`, with extra vepsim options.
-  void StartLoner(const std::string& name, const std::string& id, const std::string& address,
-                  const std::vector<std::string>& options) {
+  // One more device on a host of its own at `hostAddress`, with extra vepsim options; the
+  // device's address is `deviceAddress` (its host's own unless given).
+  void StartLoner(const std::string& name, const std::string& id, const std::string& hostAddress,
+                  const std::vector<std::string>& options, std::string deviceAddress = "") {
+    if (deviceAddress.empty()) deviceAddress = hostAddress;
     const std::string host = Bed->AddHost(name);
-    Bed->Attach(host, Lan, "eth0", address + "/24");
+    Bed->Attach(host, Lan, "eth0", hostAddress + "/24");
     std::vector<std::string> argv = {kVepsim};
     argv.insert(argv.end(), options.begin(), options.end());
-    argv.insert(argv.end(),
-                {"--device", "mac=" + id + ",ip=" + address + ",mask=255.255.255.0,gw=10.0.0.254"});
+    argv.insert(argv.end(), {"--device", "mac=" + id + ",ip=" + deviceAddress +
+                                             ",mask=255.255.255.0,gw=10.0.0.254"});
     Bed->Spawn(host, argv, Dir + "/" + name + ".log");
     WaitForUdpListener(*Bed, host, 17784);
   }
@@ -495,23 +497,33 @@ TEST_F(VepctlPlanNetwork, TwoHundredDevicesAreAppliedAndReadBack) {
 }
 
 // One device never acknowledges (its simulator ignores set-IP), one acknowledges but never
-// tells its settings (it ignores get-IP): their lines say so, the others are applied.
+// tells its settings (it ignores get-IP), and one acknowledges but keeps its old settings (two
+// simulators play it: one takes the set-IP and ignores get-IP, the other tells the settings it
+// always had): their lines say so, the others are applied.
 TEST_F(VepctlPlanNetwork, ADeviceThatDoesNotAnswerFailsAndTheOthersAreApplied) {
   StartCrowd(3);
   const std::string deaf = "00:0A:1B:2C:3D:60";
   const std::string mute = "00:0A:1B:2C:3D:61";
+  const std::string stubborn = "00:0A:1B:2C:3D:62";
   StartLoner("deaf", deaf, "10.0.0.8", {"--ignore", "set-ip"});
   StartLoner("mute", mute, "10.0.0.10", {"--ignore", "get-ip"});
+  StartLoner("takes", stubborn, "10.0.0.12", {"--ignore", "get-ip"});
+  StartLoner("keeps", stubborn, "10.0.0.13", {"--ignore", "set-ip", "--ignore", "discover"},
+             "10.0.0.12");
   WritePlan(std::string(kHeader) + MoveRow(0) + deaf + ",0,10.0.1.60,255.255.255.0,0.0.0.0\n" +
-            MoveRow(1) + mute + ",1,,,\n" + MoveRow(2));
+            MoveRow(1) + mute + ",1,,,\n" + MoveRow(2) + stubborn +
+            ",0,10.0.1.62,255.255.255.0,0.0.0.0\n");
   TRun run = Vepctl("set-ip --plan plan.csv --wait 1000 --in-flight 2");
   EXPECT_EQ(run.Exit, 1);
   EXPECT_THAT(run.Output, HasSubstr(deaf + "\tfailed\tno acknowledgement within 1000 ms\n"));
   EXPECT_THAT(run.Output,
               HasSubstr(mute + "\tfailed\tacknowledged, but no answer to get-IP within 1000 ms\n"));
+  EXPECT_THAT(run.Output,
+              HasSubstr(stubborn + "\tfailed\tthe device reports other settings: dhcp=off "
+                                   "ip=10.0.0.12 mask=255.255.255.0 gateway=10.0.0.254\n"));
   for (int i : {0, 1, 2})
     EXPECT_THAT(run.Output, HasSubstr(CrowdID(i) + "\tok\t" + PlannedAddress(i) + "\n"));
-  EXPECT_THAT(run.Output, HasSubstr("applied 3 of 5; 2 failed\n"));
+  EXPECT_THAT(run.Output, HasSubstr("applied 3 of 6; 3 failed\n"));
   for (int i : {0, 1, 2}) EXPECT_EQ(Settings(CrowdID(i)), Moved(i));
   EXPECT_EQ(Settings(deaf), Expected(deaf, "10.0.0.8", "255.255.255.0", "10.0.0.254"));
 
