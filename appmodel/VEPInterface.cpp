@@ -102,6 +102,7 @@ void TVEPInterface::Dispatch(std::uint32_t event, const void* record) {
       info.DefaultGateway = Text(config.DefaultGateway);
       info.Interface = Text(config.Interface);
       OnIPConfig(*this, info);
+      OnIPSettings(*this, info);
       break;
     }
     case vepIPSet: {

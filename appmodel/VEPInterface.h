@@ -46,9 +46,10 @@ class TVEPInterface {
 
   THandlerSlot<TVEPInterface&, const TDeviceInfo&> OnDeviceFound;  // vepDeviceFound
   THandlerSlot<TVEPInterface&, const TDeviceInfo&> OnIPConfig;     // vepIPConfig and vepIPSet
-  // vepIPSet alone (after OnIPConfig), for a caller that must tell a set-IP acknowledgement
-  // from a get-IP reply; the windows leave it empty.
+  // vepIPSet alone and vepIPConfig alone (each after OnIPConfig), for a caller that must tell
+  // a set-IP acknowledgement from a get-IP reply; the windows leave them empty.
   THandlerSlot<TVEPInterface&, const TDeviceInfo&> OnIPSet;
+  THandlerSlot<TVEPInterface&, const TDeviceInfo&> OnIPSettings;
   THandlerSlot<TVEPInterface&, int> OnScanProgress;                // step 0 at start, then 1
   THandlerSlot<TVEPInterface&> OnScanDone;
 

@@ -171,6 +171,21 @@ TEST_F(VEPInterfaceDispatchTest, ALateGetIPReplyIsNoSetIPAcknowledgement) {
   EXPECT_EQ(acknowledgements[0].ID, "00:0A:1B:2C:3D:4E");
 }
 
+TEST_F(VEPInterfaceDispatchTest, ALateSetIPAcknowledgementIsNoGetIPReply) {
+  std::vector<TDeviceInfo> settings;
+  Vep.OnIPSettings.Set(this, [&](TVEPInterface&, const TDeviceInfo& d) { settings.push_back(d); });
+  TVEPIPSetEvent lateAcknowledgement{"00:0A:1B:2C:3D:4E", "10.0.0.7"};
+  Raise(vepIPSet, &lateAcknowledgement);
+  EXPECT_TRUE(settings.empty());
+
+  TVEPIPConfigEvent reply{"00:0A:1B:2C:3D:4E", "192.168.1.5", "10.0.0.7", "255.0.0.0",
+                          "10.0.0.1", 1};
+  Raise(vepIPConfig, &reply);
+  ASSERT_EQ(settings.size(), 1u);
+  EXPECT_TRUE(settings[0].DHCP);
+  EXPECT_EQ(settings[0].SubnetMask, "255.0.0.0");
+}
+
 TEST_F(VEPInterfaceDispatchTest, RecordsOwnTheirTextsAfterTheEngineRecordIsGone) {
   Vep.OnDeviceFound.Set(this, [&](TVEPInterface&, const TDeviceInfo& d) { Found.push_back(d); });
   {

@@ -281,6 +281,26 @@ TEST_F(VepsimTest, SetIPIsAnsweredByTheAddressedDeviceOnlyAndChangesWhatGetIPRep
                                                      "06 04 FF FF FF 00" + "07 04 0A 00 00 01")));
 }
 
+// A device that never acknowledges a set-IP: it neither answers nor changes.
+TEST_F(VepsimTest, IgnoredRequestsAreNeitherAnsweredNorCarriedOut) {
+  StartTwoDevices({"--ignore", "set-ip"});
+  const auto replies = FromHost(
+      {SetIPRequest(kCam2, "0A 00 00 32  FF FF FF 00  0A 00 00 01  00"), GetIPRequest(kCam2),
+       DiscoverRequest()},
+      UntilDiscoveryReplies(2));
+  ASSERT_TRUE(UntilDiscoveryReplies(2)(replies));
+  const auto answers = BeforeDiscoveryReplies(replies);
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_THAT(answers[0].Bytes, ElementsAreArray(Hex(kHostID + kCam2 + kReplyMiddle + "00 02" +
+                                                     "04 01 01" + "05 04 0A 00 00 09" +
+                                                     "06 04 FF FF FF 00" + "07 04 00 00 00 00")));
+  const std::string usage =
+      Bed.Run(Device, kVepsim + " --ignore upgrade --count 1 2>&1; echo exit=$?");
+  EXPECT_THAT(usage,
+              ::testing::HasSubstr("--ignore takes discover, get-ip or set-ip, not upgrade"));
+  EXPECT_THAT(usage, ::testing::HasSubstr("exit=2"));
+}
+
 TEST_F(VepsimTest, RepliesForeignClassesShortDatagramsAndUnaddressedRequestsAreIgnored) {
   StartTwoDevices();
   const auto replies = FromHost(

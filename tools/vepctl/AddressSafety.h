@@ -1,19 +1,26 @@
 #pragma once
-// The checks before vepctl gives a device a static address: settings that cannot work on any
-// network, and an address that something already uses. Main thread only.
+// The check before vepctl gives a device a static address that something already uses: this
+// host, another device that answers a scan, or a host that answers a ping or that the kernel's
+// neighbour table holds. set-ip checks one address by AddressUser; a plan checks all of its
+// addresses at once with the same pieces. Main thread only.
+#include <set>
 #include <string>
 
+#include "hostnet/ReachabilityService.h"
 #include "tools/vepctl/Session.h"
 
 namespace scoutor::vepctl {
 
-// Why `address` with `mask` and `gateway` (canonical dotted texts) cannot work, or empty:
-// 0.0.0.0 or 255.255.255.255, a mask that is not one run of ones from the top or that leaves
-// fewer than two host bits (/31 and /32 have no room for a device beside its gateway and
-// broadcast), the subnet's network or broadcast address, a gateway outside the subnet or
-// equal to the address. A gateway of 0.0.0.0 means none.
-std::string SettingsProblem(const std::string& address, const std::string& mask,
-                            const std::string& gateway);
+// "this host (interface eth0)" when a local interface holds `address`, or empty.
+std::string LocalUser(const std::string& address);
+// Another device that answered a scan from the address, named as its user.
+std::string DeviceUser(const std::string& deviceID);
+// Who the finished reachability check of an address found there, or empty: a host that
+// answered the ping, or one whose link-layer address the kernel resolved (`heldAddresses`,
+// the neighbour table read after the check).
+std::string HostUser(const TCheckResult& check, const std::set<std::string>& heldAddresses);
+// The refusal of an address in use: "ADDRESS is already in use by USER (--force ...)".
+std::string InUseProblem(const std::string& address, const std::string& user);
 
 // Who already uses `address`, or empty: an address of this host, another device that answers
 // a scan (listening `scanWaitMs`), or anything that answers a ping or that the kernel's

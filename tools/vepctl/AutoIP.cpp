@@ -6,13 +6,13 @@
 #include <optional>
 
 #include "protocol/VepWire.h"
-#include "tools/vepctl/AddressSafety.h"
 #include "tools/vepctl/Commands.h"
 #include "tools/vepctl/DeviceRecord.h"
 #include "tools/vepctl/DeviceScan.h"
 #include "tools/vepctl/Output.h"
 #include "tools/vepctl/Reachability.h"
 #include "tools/vepctl/Session.h"
+#include "tools/vepctl/SettingsCheck.h"
 
 namespace scoutor::vepctl {
 

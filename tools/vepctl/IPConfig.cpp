@@ -1,5 +1,6 @@
 // vepctl get-ip and set-ip: ask a device for its IP settings or send it new ones, and wait for
-// the answer as the IP address dialog does (3 s unless --wait says otherwise).
+// the answer as the IP address dialog does (3 s unless --wait says otherwise); set-ip --plan
+// hands over to PlanCommand.h.
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -8,7 +9,9 @@
 #include "tools/vepctl/AddressSafety.h"
 #include "tools/vepctl/Commands.h"
 #include "tools/vepctl/Output.h"
+#include "tools/vepctl/PlanCommand.h"
 #include "tools/vepctl/Session.h"
+#include "tools/vepctl/SettingsCheck.h"
 
 namespace scoutor::vepctl {
 
@@ -33,25 +36,17 @@ struct TSetIPOptions {
 
 // Sends a get-IP request and waits for the first answer that names the device; the answer's
 // record, or nothing after `waitMs`. Answers from other devices are not taken, nor a set-IP
-// acknowledgement (a late one, to an earlier set-ip): OnIPSet follows OnIPConfig for the same
-// event at once and takes back what OnIPConfig took from it.
+// acknowledgement (a late one, to an earlier set-ip): OnIPSettings hears get-IP replies alone.
 std::optional<TDeviceInfo> Ask(TSession& session, const TVEPNodeID& device, int waitMs) {
   const std::string expected = IDText(device);
   std::optional<TDeviceInfo> answer;
-  bool justTaken = false;
   TVEPInterface& vep = session.Vep();
-  vep.OnIPConfig.Set(&answer, [&](TVEPInterface&, const TDeviceInfo& info) {
-    justTaken = !answer && info.ID == expected;
-    if (justTaken) answer = info;
-  });
-  vep.OnIPSet.Set(&answer, [&](TVEPInterface&, const TDeviceInfo&) {
-    if (justTaken) answer.reset();
-    justTaken = false;
+  vep.OnIPSettings.Set(&answer, [&](TVEPInterface&, const TDeviceInfo& info) {
+    if (!answer && info.ID == expected) answer = info;
   });
   vep.GetIP(device);
   session.Wait([&answer] { return answer.has_value(); }, waitMs);
-  vep.OnIPConfig.Set(nullptr, {});
-  vep.OnIPSet.Set(nullptr, {});
+  vep.OnIPSettings.Set(nullptr, {});
   return answer;
 }
 
@@ -110,10 +105,7 @@ int RunSetIP(const TSetIPOptions& options, const TGlobalOptions& global) {
   if (!options.DHCP && !options.Force) {
     const std::string user = AddressUser(session, options.Address, idText, options.WaitMs);
     if (!user.empty())
-      return output.Error(2,
-                          "refused: " + options.Address + " is already in use by " + user +
-                              " (--force sends it anyway)",
-                          fields);
+      return output.Error(2, "refused: " + InUseProblem(options.Address, user), fields);
   }
   // With DHCP the device takes no static values; zeros travel in their place.
   const std::string address = options.DHCP ? "0.0.0.0" : options.Address;
@@ -157,6 +149,7 @@ void AddGetIPCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode)
 
 void AddSetIPCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode) {
   auto options = std::make_shared<TSetIPOptions>();
+  auto plan = std::make_shared<TPlanOptions>();
   CLI::App* command =
       app.add_subcommand("set-ip", "Send a device new IP settings (DHCP or static)");
   command->footer(
@@ -166,10 +159,22 @@ void AddSetIPCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode)
       "gateway outside the subnet; and unless --force, an address already in use (by\n"
       "this host, by another device that answers a scan, by anything that answers a\n"
       "ping or that the kernel's neighbour table holds). Prints the new address and\n"
-      "where the acknowledgement came from. Exit 1 without an acknowledgement.");
-  command->add_option("ID", options->ID, "The device's ID, e.g. 00:0A:1B:2C:3D:4E")
-      ->required()
-      ->check(DeviceIDText());
+      "where the acknowledgement came from. Exit 1 without an acknowledgement.\n"
+      "\n"
+      "--plan FILE sets many devices instead: a CSV file whose header line names the\n"
+      "columns id,dhcp,ip,mask,gateway (any order), one row per device (dhcp: 1/0,\n"
+      "yes/no or true/false; a DHCP row leaves ip, mask and gateway empty); lines\n"
+      "beginning with # and blank lines are skipped. Each row is checked as above, no\n"
+      "device or address may come twice, every device must answer one scan and, unless\n"
+      "--force, no address may be in use. Any problem refuses the whole plan: each is\n"
+      "listed as FILE:LINE: ..., exit 2, nothing sent. --dry-run stops after the checks\n"
+      "(\"plan OK: N devices\"). Otherwise every device is sent its settings, at most\n"
+      "--in-flight at a time; its acknowledgement, then its settings read back (get-IP)\n"
+      "are awaited, --wait each. One line per device (ID ok IP, or ID failed REASON),\n"
+      "then \"applied N of M; K failed\". Exit 1 when any device failed.");
+  CLI::Option* id =
+      command->add_option("ID", options->ID, "The device's ID, e.g. 00:0A:1B:2C:3D:4E")
+          ->check(DeviceIDText());
   CLI::Option* dhcp =
       command->add_flag("--dhcp", options->DHCP, "Obtain the address automatically (DHCP)");
   CLI::Option* address =
@@ -184,7 +189,26 @@ void AddSetIPCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode)
   dhcp->excludes(address)->excludes(mask)->excludes(gateway);
   command->add_flag("--force", options->Force, "Send an address even when it is in use");
   AddWaitOption(*command, options->WaitMs);
-  command->callback([options, dhcp, address, &global, &exitCode] {
+  CLI::Option* planFile =
+      command->add_option("--plan", plan->File, "Set every device of a CSV file (see below)")
+          ->option_text("FILE.csv");
+  CLI::Option* dryRun =
+      command->add_flag("--dry-run", plan->DryRun, "With --plan: check the plan, send nothing");
+  CLI::Option* inFlight =
+      command->add_option("--in-flight", plan->InFlight, "With --plan: devices under way at once")
+          ->option_text("N (default 16)")
+          ->check(CLI::Range(1, 1024));
+  planFile->excludes(id)->excludes(dhcp)->excludes(address)->excludes(mask)->excludes(gateway);
+  dryRun->needs(planFile);
+  inFlight->needs(planFile);
+  command->callback([options, plan, id, dhcp, address, planFile, &global, &exitCode] {
+    if (planFile->count() > 0) {
+      plan->Force = options->Force;
+      plan->WaitMs = options->WaitMs;
+      exitCode = RunIPPlan(*plan, global);
+      return;
+    }
+    if (id->count() == 0) throw CLI::RequiredError("ID (or --plan FILE.csv)");
     if (dhcp->count() == 0 && address->count() == 0)
       throw CLI::RequiredError("--dhcp or --ip with --mask and --gateway");
     exitCode = RunSetIP(*options, global);

@@ -228,6 +228,7 @@ void TSimulator::HandleRequest(const TDeviceRequest& request, const sockaddr_in&
                  ntohs(from.sin_port), NodeIDText(request.Source).c_str(),
                  NodeIDText(request.Destination).c_str(), name);
   }
+  if (Options.Ignored.contains(request.Method)) return;
   RefreshAddresses();
 
   if (request.Destination == kDiscoveryID) {

@@ -38,6 +38,7 @@ struct TSimOptions {
   std::optional<TMalformedMode> Malformed;
   double MalformedRate = 1;        // share of replies sent malformed
   bool MalformedThenGood = false;  // a malformed reply is followed by the good one
+  std::set<TVEPMethod> Ignored;  // requests of these methods are neither answered nor carried out
   bool Verbose = false;
   std::uint64_t Seed = 0;
 };

@@ -1,6 +1,7 @@
 // vepsim: emulates one or many VEP devices on UDP port 17784 of the current network namespace.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <map>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -162,6 +163,21 @@ int main(int argc, char** argv) {
       ->check(share);
   faults->add_flag("--malformed-then-good", options.MalformedThenGood,
                    "Follow each damaged reply by the good one");
+  const std::map<std::string, TVEPMethod> methods = {
+      {"discover", vmDiscover}, {"get-ip", vmGetIP}, {"set-ip", vmSetIP}};
+  std::vector<std::string> ignored;
+  faults
+      ->add_option("--ignore", ignored,
+                   "Neither answer nor carry out requests of this kind:\n"
+                   "discover, get-ip or set-ip; repeatable")
+      ->type_name("METHOD")
+      ->check(CLI::Validator(
+          [&methods](const std::string& name) {
+            return methods.contains(name) ? std::string()
+                                          : "--ignore takes discover, get-ip or set-ip, not " +
+                                                name;
+          },
+          ""));
   faults->add_option("--seed", options.Seed, "Seed for jitter, drops and damage choice")
       ->type_name("N")
       ->each([&](const std::string&) { seedGiven = true; });
@@ -182,6 +198,7 @@ int main(int argc, char** argv) {
     app.exit(error);
     return 2;
   }
+  for (const std::string& name : ignored) options.Ignored.insert(methods.at(name));
   generator.Count = static_cast<std::size_t>(count);
   std::vector<TSimDevice> generated;
   try {
