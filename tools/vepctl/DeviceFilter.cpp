@@ -26,11 +26,11 @@ std::optional<int> PrefixLength(const std::string& text) {
   return length;
 }
 
+}  // namespace
+
 bool PatternMatches(const std::string& pattern, const std::string& text) {
   return fnmatch(pattern.c_str(), text.c_str(), FNM_CASEFOLD) == 0;
 }
-
-}  // namespace
 
 std::optional<TDeviceFilter> TDeviceFilter::Parse(const std::string& expression,
                                                   std::string& problem) {

@@ -29,6 +29,9 @@ class TDeviceFilter {
   std::string Pattern;
 };
 
+// Whether `text` matches the shell pattern (*, ?, [...]) in any letter case.
+bool PatternMatches(const std::string& pattern, const std::string& text);
+
 // True when every filter matches `device` (so always, without filters).
 bool MatchesAll(const std::vector<TDeviceFilter>& filters, const TDeviceInfo& device);
 

@@ -1,11 +1,10 @@
 #include "tools/vepctl/DeviceSelection.h"
 
-#include <fnmatch.h>
-
 #include <algorithm>
 
 #include "protocol/VepWire.h"
 #include "tools/vepctl/Commands.h"
+#include "tools/vepctl/DeviceFilter.h"
 
 namespace scoutor::vepctl {
 
@@ -19,7 +18,7 @@ std::vector<std::string> RequestedIDs(const TUpgradeOptions& options) {
 }
 
 bool TypeMatches(const std::string& type, const std::string& pattern) {
-  return type == pattern || fnmatch(pattern.c_str(), type.c_str(), FNM_CASEFOLD) == 0;
+  return type == pattern || PatternMatches(pattern, type);
 }
 
 TDeviceSelection SelectDevices(const std::vector<TDeviceInfo>& scanned,
