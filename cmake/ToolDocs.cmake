@@ -31,7 +31,13 @@ function(scoutor_tool_docs target description)
             ${PROJECT_SOURCE_DIR}/scripts/cli_help.py
     COMMENT "Writing the bash completion of ${target}"
     VERBATIM)
-  add_custom_target(${target}_docs ALL DEPENDS ${page} ${completion})
-  install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # Installed compressed, as Debian keeps its man pages.
+  add_custom_command(
+    OUTPUT ${page}.gz
+    COMMAND gzip -9 -n -f -k ${page}
+    DEPENDS ${page}
+    VERBATIM)
+  add_custom_target(${target}_docs ALL DEPENDS ${page}.gz ${completion})
+  install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${completion} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 endfunction()

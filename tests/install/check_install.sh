@@ -17,8 +17,8 @@ for program in vepctl vepsim; do
   [ -x "$prefix/bin/$program" ] || fail "bin/$program is missing"
   version=$("$prefix/bin/$program" --version) || fail "$program --version from the prefix"
   [[ $version == "$program "* ]] || fail "$program --version says '$version'"
-  page=$prefix/share/man/man1/$program.1
-  [ -f "$page" ] || fail "share/man/man1/$program.1 is missing"
+  page=$prefix/share/man/man1/$program.1.gz
+  [ -f "$page" ] || fail "share/man/man1/$program.1.gz is missing"
   rendered=$(MANWIDTH=100 man -l "$page" 2>&1 | col -b) || fail "man -l $page"
   for section in NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" FILES EXAMPLES "SEE ALSO"; do
     grep -q "^$section\$" <<<"$rendered" || fail "$program.1 has no $section section"
@@ -30,7 +30,7 @@ done
 # Every command of vepctl has its own part of the page, with its options.
 commands=$("$prefix/bin/vepctl" --help | sed -n '/^Subcommands:/,/^$/p' | awk 'NR > 1 && NF {print $1}')
 [ -n "$commands" ] || fail "vepctl --help lists no commands"
-rendered=$(MANWIDTH=100 man -l "$prefix/share/man/man1/vepctl.1" | col -b)
+rendered=$(MANWIDTH=100 man -l "$prefix/share/man/man1/vepctl.1.gz" | col -b)
 for command in $commands; do
   grep -q "^   vepctl $command\$" <<<"$rendered" || fail "vepctl.1 does not describe '$command'"
 done
