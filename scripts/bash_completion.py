@@ -3,7 +3,7 @@
 always offers the options the program really has.
 
 Completes subcommands, each subcommand's options (and the global ones), the choices an option
-lists ("{text,csv}"), file names where an option or a positional takes a FILE or DIR, and
+lists ("{text,csv}", or "text|csv" in place of its value's name), file names where an option or a positional takes a FILE or DIR, and
 interface names for IFNAME options; a value of any other kind (a number, an address) gets no
 suggestions.
 
@@ -37,8 +37,11 @@ def options(text):
         names = entry.group(1).split(",")
         takes = entry.group(2) or ""
         choices = re.search(r"\{([^}]*)\}", takes)
+        alternatives = re.match(r"[a-z-]+(?:\|[a-z-]+)+(?=\s|$)", takes)
         if choices:
             kind = "choices:" + " ".join(choices.group(1).split(","))
+        elif alternatives:
+            kind = "choices:" + " ".join(alternatives.group(0).split("|"))
         elif re.search(r"\b(FILE|DIR|PATH)\b", takes):
             kind = "files"
         elif "IFNAME" in takes or "--interface" in names:

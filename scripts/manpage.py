@@ -84,8 +84,22 @@ def command_section(program_name, command, help_text):
                     continue
                 out += [".TP", ".B " + roff(term), roff(text)]
         elif block:
-            out += [".PP"] + [roff(line.strip()) for line in block]
+            out += [".PP"] + text_lines(block)
     return "\n".join(out) + "\n"
+
+
+def text_lines(block):
+    """A paragraph as roff; its indented lines (a small table, an example) keep their layout."""
+    out, verbatim = [], False
+    for line in block:
+        indented = line.startswith(" ")
+        if indented != verbatim:
+            out += [".RS", ".nf"] if indented else [".fi", ".RE"]
+            verbatim = indented
+        out.append(roff(line.strip() if not indented else line[2:]))
+    if verbatim:
+        out += [".fi", ".RE"]
+    return out
 
 
 def main():

@@ -56,6 +56,8 @@ offers() {  # the word that must be offered, then the command line
 }
 offers --wait vepctl discover --w || fail "completion of discover's --wait"
 offers --json vepctl --json discover --js || fail "global option after a command"
+offers csv vepctl discover --format "" || fail "the values --format takes"
+offers lo vepctl discover --interface l || fail "vepctl interface names"
 offers lo vepsim --hold-addresses l || fail "vepsim interface names"
 offers --malformed vepsim --mal || fail "vepsim options"
 echo "install: programs, man pages and completion are in place and work"
