@@ -80,8 +80,6 @@ TSimulator::TSimulator(std::vector<TSimDevice> devices, TSimOptions options)
   for (std::size_t i = 0; i < Devices.size(); ++i) ByMac[Devices[i].Mac] = i;
   if (!Options.ReaddressInterface.empty())
     Readdresser = std::make_unique<TReaddresser>(Options.ReaddressInterface);
-  if (!Options.TftpDirectory.empty() && Options.HoldInterface.empty())
-    throw std::runtime_error("TFTP uploads need the devices' addresses held");
   // Addresses given to the interface are taken back also when a later step fails.
   try {
     if (!Options.HoldInterface.empty()) {

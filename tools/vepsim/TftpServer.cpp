@@ -40,18 +40,10 @@ TTftpServer::~TTftpServer() {
 }
 
 int TTftpServer::OpenPort(const TIPv4& address, std::string& problem) {
-  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_port = htons(kTftpPort);
-  std::memcpy(&local.sin_addr.s_addr, address.data(), 4);
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-    const int error = errno;
+  const int fd = OpenDeviceSocket(address, kTftpPort);
+  if (fd < 0)
     problem = "opening TFTP port " + std::to_string(kTftpPort) + " of " + FormatIPv4(address) +
-              ": " + std::strerror(error);
-    if (fd >= 0) close(fd);
-    return -1;
-  }
+              ": " + std::strerror(errno);
   return fd;
 }
 

@@ -38,17 +38,27 @@ std::string ErrorText(TPacketView packet) {
 
 }  // namespace
 
+int OpenDeviceSocket(const TIPv4& address, std::uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return -1;
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(port);
+  std::memcpy(&local.sin_addr.s_addr, address.data(), 4);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0) return fd;
+  const int error = errno;
+  close(fd);
+  errno = error;
+  return -1;
+}
+
 TTftpTransfer::TTftpTransfer(TTransferSetup setup) : Setup(std::move(setup)) {
   File = open(Setup.TemporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (File < 0) throw DiskRefusal(errno);
-  Fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  std::memcpy(&local.sin_addr.s_addr, Setup.DeviceAddress.data(), 4);
-  if (Fd < 0 || bind(Fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+  Fd = OpenDeviceSocket(Setup.DeviceAddress, 0);
+  if (Fd < 0) {
     const int error = errno;
     Discard();
-    if (Fd >= 0) close(Fd);
     throw TTftpRefusal(kTftpNotDefined, std::strerror(error));
   }
   LastHeard = TClock::now();

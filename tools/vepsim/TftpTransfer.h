@@ -18,6 +18,10 @@
 
 namespace scoutor {
 
+// A non-blocking UDP socket bound to `port` (0: a new one) of a device's address; -1 with errno
+// set when it cannot be had.
+int OpenDeviceSocket(const TIPv4& address, std::uint16_t port);
+
 // A write request that cannot be taken: the error packet's code and text.
 class TTftpRefusal : public std::runtime_error {
  public:

@@ -91,12 +91,12 @@ int main(int argc, char** argv) {
                    "On a static set-IP, really move the device's address on\n"
                    "this interface and make a non-zero gateway the default route")
       ->type_name("IFNAME");
-  network
-      ->add_option("--hold-addresses", options.HoldInterface,
-                   "Put every device's address on this interface while\n"
-                   "running, so it answers pings and ARP (and replies\n"
-                   "come from it); they are removed at the end")
-      ->type_name("IFNAME");
+  CLI::Option* hold = network
+                          ->add_option("--hold-addresses", options.HoldInterface,
+                                       "Put every device's address on this interface while\n"
+                                       "running, so it answers pings and ARP (and replies\n"
+                                       "come from it); they are removed at the end")
+                          ->type_name("IFNAME");
   network->add_flag("--unicast", options.Unicast,
                     "Reply to the request's source, not to 255.255.255.255");
 
@@ -108,7 +108,9 @@ int main(int argc, char** argv) {
                    "DIR/<MAC>.bin (02-00-00-00-00-01.bin); needs\n"
                    "--hold-addresses")
       ->type_name("DIR")
-      ->check(CLI::ExistingDirectory.description(""));
+      ->check(CLI::ExistingDirectory.description(""))
+      // A device takes uploads on its own address, which only a held address gives it.
+      ->needs(hold);
   bool busyFirst = false;
   uploads->add_flag("--busy-first", busyFirst,
                     "Every device refuses its first upload (TFTP error 2)");
@@ -116,7 +118,8 @@ int main(int argc, char** argv) {
   uploads
       ->add_option("--restart-ms", restartText,
                    "After an upload a device answers no VEP request for\n"
-                   "MS (0.." + std::to_string(kMaxRestartMs) + "), or never again (default 0)")
+                   "MS (0.." +
+                       std::to_string(kMaxRestartMs) + "), or never again (default 0)")
       ->type_name("MS|never")
       ->check(CLI::Validator(
           [](const std::string& text) {
@@ -173,9 +176,9 @@ int main(int argc, char** argv) {
       ->type_name("METHOD")
       ->check(CLI::Validator(
           [&methods](const std::string& name) {
-            return methods.contains(name) ? std::string()
-                                          : "--ignore takes discover, get-ip or set-ip, not " +
-                                                name;
+            return methods.contains(name)
+                       ? std::string()
+                       : "--ignore takes discover, get-ip or set-ip, not " + name;
           },
           ""));
   faults->add_option("--seed", options.Seed, "Seed for jitter, drops and damage choice")
@@ -189,9 +192,6 @@ int main(int argc, char** argv) {
   // Usage errors exit 2, as vepctl's do.
   try {
     app.parse(argc, argv);
-    // A device takes uploads on its own address, which only a held address gives it.
-    if (!options.TftpDirectory.empty() && options.HoldInterface.empty())
-      throw CLI::RequiresError("--tftp", "--hold-addresses");
   } catch (const CLI::Success& help) {
     return app.exit(help);
   } catch (const CLI::ParseError& error) {
