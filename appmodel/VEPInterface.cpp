@@ -1,6 +1,7 @@
 #include "appmodel/VEPInterface.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "appmodel/DebugMode.h"
 
@@ -69,6 +70,26 @@ void TVEPInterface::SetIP(const TVEPNodeID& deviceID, const std::string& address
   Functions.SetIP(deviceID.data(), address.c_str(), mask.c_str(), gateway.c_str(), dhcp ? 1 : 0);
 }
 
+TVEPInterface::TListenerId TVEPInterface::ListenForReplies(TReplyListener listener) {
+  const TListenerId id = NextListenerId++;
+  Listeners.emplace(id, std::move(listener));
+  return id;
+}
+
+void TVEPInterface::StopListening(TListenerId id) { Listeners.erase(id); }
+
+void TVEPInterface::TellListeners(TReplyKind kind, const TDeviceInfo& reply) {
+  // Only the listeners there when the reply came; each looked up again, as an earlier one may
+  // have stopped it.
+  const TListenerId last = NextListenerId;
+  for (auto it = Listeners.begin(); it != Listeners.end() && it->first < last;) {
+    const TListenerId id = it->first;
+    TReplyListener listener = it->second;  // it may stop itself
+    listener(kind, reply);
+    it = Listeners.upper_bound(id);
+  }
+}
+
 void TVEPInterface::HandleEngineEvent(std::uint32_t event, void* record) {
   // After the object is gone no event may reach it.
   if (record != nullptr && Current != nullptr) Current->Dispatch(event, record);
@@ -102,7 +123,7 @@ void TVEPInterface::Dispatch(std::uint32_t event, const void* record) {
       info.DefaultGateway = Text(config.DefaultGateway);
       info.Interface = Text(config.Interface);
       OnIPConfig(*this, info);
-      OnIPSettings(*this, info);
+      TellListeners(TReplyKind::Settings, info);
       break;
     }
     case vepIPSet: {
@@ -111,7 +132,7 @@ void TVEPInterface::Dispatch(std::uint32_t event, const void* record) {
       info.IPAddress = Text(acknowledged.IPAddress);
       info.ID = Text(acknowledged.ID);
       OnIPConfig(*this, info);
-      OnIPSet(*this, info);
+      TellListeners(TReplyKind::Acknowledgement, info);
       break;
     }
     case vepUpgradeProgress:

@@ -5,6 +5,7 @@
 // slots, log lines, or upgrade progress. Everything runs on the main loop's thread.
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 
 #include "appmodel/DeviceInfo.h"
@@ -46,16 +47,22 @@ class TVEPInterface {
 
   THandlerSlot<TVEPInterface&, const TDeviceInfo&> OnDeviceFound;  // vepDeviceFound
   THandlerSlot<TVEPInterface&, const TDeviceInfo&> OnIPConfig;     // vepIPConfig and vepIPSet
-  // vepIPSet alone and vepIPConfig alone (each after OnIPConfig), for a caller that must tell
-  // a set-IP acknowledgement from a get-IP reply; the windows leave them empty.
-  THandlerSlot<TVEPInterface&, const TDeviceInfo&> OnIPSet;
-  THandlerSlot<TVEPInterface&, const TDeviceInfo&> OnIPSettings;
   THandlerSlot<TVEPInterface&, int> OnScanProgress;                // step 0 at start, then 1
   THandlerSlot<TVEPInterface&> OnScanDone;
 
   // Outgoing seams that the windows fill. Log lines default to standard error in debug mode.
   std::function<void(const std::string& line)> LogLine;
   std::function<void(std::uint32_t event, const TVEPProgressEvent& progress)> HandleUpgradeProgress;
+
+  // Every get-IP reply and set-IP acknowledgement also goes, with its kind, to each listener
+  // (after OnIPConfig), so that any number of requests can wait at once, each for its own
+  // device's reply of its own kind (DeviceRequest.h). A listener may stop itself or others, or
+  // start new ones, while it runs; those started then hear the next reply.
+  enum class TReplyKind { Settings, Acknowledgement };
+  using TReplyListener = std::function<void(TReplyKind kind, const TDeviceInfo& reply)>;
+  using TListenerId = std::uint64_t;
+  TListenerId ListenForReplies(TReplyListener listener);
+  void StopListening(TListenerId id);
 
   int ScanRepeatsLeft() const { return RepeatsLeft; }
   bool Scanning() const { return RescanTimer.Enabled(); }
@@ -66,10 +73,13 @@ class TVEPInterface {
  private:
   void ScanStep();
   void Dispatch(std::uint32_t event, const void* record);
+  void TellListeners(TReplyKind kind, const TDeviceInfo& reply);
 
   TVEPFunctions Functions;
   TTimer RescanTimer;
   int RepeatsLeft = 0;
+  std::map<TListenerId, TReplyListener> Listeners;
+  TListenerId NextListenerId = 1;
 };
 
 // The one interface object, or nullptr while there is none.

@@ -4,33 +4,21 @@
 
 namespace scoutor {
 
-namespace {
-
-constexpr std::int32_t kAccessRefused = 1;
-constexpr std::int32_t kFileNotFound = 2;
-constexpr std::int32_t kOtherFailure = 3;
-
-}  // namespace
-
 TUpgradeOutcome UpgradeOutcome(std::exception_ptr error) {
   if (!error) return {};
   try {
     std::rethrow_exception(error);
   } catch (const std::exception& failure) {
     // A kind derived from one of the two counts as that one.
-    std::int32_t result = kOtherFailure;
+    TUpgradeResult result = TUpgradeResult::OtherFailure;
     if (dynamic_cast<const EIdTFTPAccessViolation*>(&failure))
-      result = kAccessRefused;
+      result = TUpgradeResult::AccessRefused;
     else if (dynamic_cast<const EIdTFTPFileNotFound*>(&failure))
-      result = kFileNotFound;
+      result = TUpgradeResult::FileNotFound;
     return {result, failure.what()};
   } catch (...) {
-    return {kOtherFailure, std::nullopt};
+    return {TUpgradeResult::OtherFailure, std::nullopt};
   }
-}
-
-bool TryAgainAfterPause(std::int32_t firstAttemptResult) {
-  return firstAttemptResult == kAccessRefused;
 }
 
 }  // namespace scoutor

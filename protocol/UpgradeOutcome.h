@@ -1,7 +1,7 @@
 #pragma once
-// How the end of one firmware upload becomes the upgrade's result code, and whether the
-// upgrade deserves another attempt. The engine's own upgrade and programs that drive TFTP
-// clients of their own (one per device) decide alike through these.
+// How the end of one firmware upload becomes the upgrade's result. The engine's own upgrade and
+// programs that drive TFTP clients of their own (one per device) decide alike through these;
+// the attempts of an upgrade (one more after a refusal) are appmodel/UpgradeAttempts.h.
 #include <cstdint>
 #include <exception>
 #include <optional>
@@ -12,21 +12,25 @@ namespace scoutor {
 // The remote file name a device takes its firmware image under.
 inline constexpr const char* kFirmwareRemoteName = "/";
 
-// Result codes: 0 done; 1 the device refused access; 2 it reported file not found; 3 any other
-// failure.
+// The result codes of the exported upgrade call, as callers and vepctl's output know them.
+enum class TUpgradeResult : std::int32_t {
+  Done = 0,
+  AccessRefused = 1,  // the device answered with the TFTP access-violation error
+  FileNotFound = 2,   // the device answered with the TFTP file-not-found error
+  OtherFailure = 3,
+};
+
 struct TUpgradeOutcome {
-  std::int32_t Result = 0;
+  TUpgradeResult Result = TUpgradeResult::Done;
   // Why it failed: the device's error text, "Timeout", the socket or file error. Empty when it
   // succeeded, and when what ended it was no error object (it has no text to report then).
   std::optional<std::string> Reason;
+
+  std::int32_t Code() const { return static_cast<std::int32_t>(Result); }
+  bool Succeeded() const { return Result == TUpgradeResult::Done; }
 };
 
 // The outcome of an upload that ended with `error` (nullptr: success).
 TUpgradeOutcome UpgradeOutcome(std::exception_ptr error);
-
-// A device that refuses access may still be busy with its previous upload: its first refusal
-// is answered with one more attempt after this pause, and nothing else is tried again.
-inline constexpr int kUpgradeRetryPauseMs = 10000;
-bool TryAgainAfterPause(std::int32_t firstAttemptResult);
 
 }  // namespace scoutor

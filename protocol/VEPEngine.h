@@ -16,6 +16,7 @@
 #include "hostnet/AddressChanges.h"
 #include "protocol/Diagnostics.h"
 #include "protocol/VEP.h"
+#include "protocol/UpgradeOutcome.h"
 #include "protocol/VepFormat.h"
 #include "protocol/VepWire.h"
 #include "runtime/DescriptorWatch.h"
@@ -65,10 +66,10 @@ class TVEP final : public TVEPDiagnostics {
   // 3: any other failure. A failure is also reported as "Upgrade failed with reason: ...".
   std::int32_t UpgradeDevice(const std::string& fileName, const std::string& deviceAddress);
   // The same upload driven by the main loop: returns at once; the progress events and the
-  // diagnostic come on the loop's thread as the transfer advances, then `done` with the result
-  // code. False (and `done` never runs) while another upload is running.
+  // diagnostic come on the loop's thread as the transfer advances, then `done` with the outcome
+  // (result and reason). False (and `done` never runs) while another upload is running.
   bool StartUpgrade(const std::string& fileName, const std::string& deviceAddress,
-                    std::function<void(std::int32_t result)> done);
+                    std::function<void(const TUpgradeOutcome& outcome)> done);
   bool Upgrading() const;
   TTftpClient& Tftp() { return *Upload; }
 

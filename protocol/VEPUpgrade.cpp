@@ -17,11 +17,11 @@ namespace scoutor {
 namespace {
 
 // Reports a failure (after the transfer's end event) and turns the way the transfer ended into
-// the result code.
-std::int32_t UpgradeResult(std::exception_ptr error, TVEPDiagnostics& diagnostics) {
-  const TUpgradeOutcome outcome = UpgradeOutcome(error);
+// the outcome.
+TUpgradeOutcome ReportedOutcome(std::exception_ptr error, TVEPDiagnostics& diagnostics) {
+  TUpgradeOutcome outcome = UpgradeOutcome(error);
   if (outcome.Reason) diagnostics.ReportMessage("Upgrade failed with reason: " + *outcome.Reason);
-  return outcome.Result;
+  return outcome;
 }
 
 }  // namespace
@@ -51,17 +51,17 @@ std::int32_t TVEP::UpgradeDevice(const std::string& fileName, const std::string&
     Upload->Upload(fileName, kFirmwareRemoteName);
     return 0;
   } catch (...) {
-    return UpgradeResult(std::current_exception(), *this);
+    return ReportedOutcome(std::current_exception(), *this).Code();
   }
 }
 
 bool TVEP::StartUpgrade(const std::string& fileName, const std::string& deviceAddress,
-                        std::function<void(std::int32_t result)> done) {
+                        std::function<void(const TUpgradeOutcome& outcome)> done) {
   if (Upgrading()) return false;
   Upload->Host = deviceAddress;
   Upload->StartUpload(MainLoop(), fileName, kFirmwareRemoteName,
                       [this, done = std::move(done)](std::exception_ptr error) {
-                        done(UpgradeResult(error, *this));
+                        done(ReportedOutcome(error, *this));
                       });
   return true;
 }
