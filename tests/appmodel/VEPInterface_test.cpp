@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "appmodel/DebugMode.h"
+#include "appmodel/DeviceRequest.h"
 #include "runtime/HeadlessLoop.h"
 
 namespace scoutor {
@@ -156,34 +157,65 @@ TEST_F(VEPInterfaceDispatchTest, SettingsAndAcknowledgementsBothGoToTheConfigSlo
   EXPECT_EQ(Configs[1], ack);
 }
 
-TEST_F(VEPInterfaceDispatchTest, ALateGetIPReplyIsNoSetIPAcknowledgement) {
-  std::vector<TDeviceInfo> acknowledgements;
-  Vep.OnIPSet.Set(this,
-                  [&](TVEPInterface&, const TDeviceInfo& d) { acknowledgements.push_back(d); });
+// A request hears only its own device's reply of its own kind: a late get-IP reply is no
+// acknowledgement, a late acknowledgement no settings, another device's reply nothing, and
+// two requests wait side by side (the IP dialog beside Auto IP).
+TEST_F(VEPInterfaceDispatchTest, ARequestTakesOnlyItsDevicesReplyOfItsKind) {
+  TDeviceRequest set(Vep, Loop), get(Vep, Loop);
+  std::vector<TDeviceInfo> acknowledgements, settings;
+  set.OnAnswer = [&](const TDeviceInfo& d) { acknowledgements.push_back(d); };
+  get.OnAnswer = [&](const TDeviceInfo& d) { settings.push_back(d); };
+  set.SetIP("00:0a:1b:2c:3d:4e", {false, "10.0.0.7", "255.0.0.0", ""}, 0);
+  get.GetIP("00:0A:1B:2C:3D:99", 0);
+  EXPECT_EQ(Recorded.SetIPs, std::vector<std::string>{"78 10.0.0.7 255.0.0.0 0.0.0.0 0"});
+
   TVEPIPConfigEvent lateSettings{"00:0A:1B:2C:3D:4E", "192.168.1.5", "10.0.0.7", "255.0.0.0",
                                  "10.0.0.1", 0};
   Raise(vepIPConfig, &lateSettings);
+  TVEPIPSetEvent otherDevice{"00:0A:1B:2C:3D:99", "10.0.0.9"};
+  Raise(vepIPSet, &otherDevice);
   EXPECT_TRUE(acknowledgements.empty());
+  EXPECT_TRUE(settings.empty());
 
   TVEPIPSetEvent acknowledgement{"00:0A:1B:2C:3D:4E", "10.0.0.7"};
   Raise(vepIPSet, &acknowledgement);
-  ASSERT_EQ(acknowledgements.size(), 1u);
-  EXPECT_EQ(acknowledgements[0].ID, "00:0A:1B:2C:3D:4E");
-}
-
-TEST_F(VEPInterfaceDispatchTest, ALateSetIPAcknowledgementIsNoGetIPReply) {
-  std::vector<TDeviceInfo> settings;
-  Vep.OnIPSettings.Set(this, [&](TVEPInterface&, const TDeviceInfo& d) { settings.push_back(d); });
-  TVEPIPSetEvent lateAcknowledgement{"00:0A:1B:2C:3D:4E", "10.0.0.7"};
-  Raise(vepIPSet, &lateAcknowledgement);
-  EXPECT_TRUE(settings.empty());
-
-  TVEPIPConfigEvent reply{"00:0A:1B:2C:3D:4E", "192.168.1.5", "10.0.0.7", "255.0.0.0",
-                          "10.0.0.1", 1};
+  TVEPIPConfigEvent reply{"00:0A:1B:2C:3D:99", "192.168.1.5", "10.0.0.9", "255.0.0.0", "", 1};
   Raise(vepIPConfig, &reply);
+  ASSERT_EQ(acknowledgements.size(), 1u);
+  EXPECT_EQ(acknowledgements[0].IPAddress, "10.0.0.7");
   ASSERT_EQ(settings.size(), 1u);
   EXPECT_TRUE(settings[0].DHCP);
-  EXPECT_EQ(settings[0].SubnetMask, "255.0.0.0");
+
+  // Stopped, it hears nothing more; the slot of the windows still hears everything.
+  Vep.OnIPConfig.Set(this, [&](TVEPInterface&, const TDeviceInfo& d) { Configs.push_back(d); });
+  set.Stop();
+  Raise(vepIPSet, &acknowledgement);
+  EXPECT_EQ(acknowledgements.size(), 1u);
+  EXPECT_EQ(Configs.size(), 1u);
+}
+
+TEST_F(VEPInterfaceDispatchTest, ARequestEndsByItsTimeOutOnceAndAListenerMayStopOthers) {
+  TDeviceRequest first(Vep, Loop), second(Vep, Loop);
+  int timeOuts = 0, secondAnswers = 0;
+  first.OnTimeOut = [&] { ++timeOuts; };
+  first.GetIP("00:0A:1B:2C:3D:4E", 3000);
+  Loop.Advance(Clock, 2999);
+  EXPECT_EQ(timeOuts, 0);
+  EXPECT_TRUE(first.Waiting());
+  Loop.Advance(Clock, 1);
+  EXPECT_EQ(timeOuts, 1);
+  EXPECT_FALSE(first.Waiting());
+  Loop.Advance(Clock, 10000);
+  EXPECT_EQ(timeOuts, 1);
+
+  // The first answer stops the other request, whose listener must not run for it any more.
+  first.OnAnswer = [&](const TDeviceInfo&) { second.Stop(); };
+  second.OnAnswer = [&](const TDeviceInfo&) { ++secondAnswers; };
+  first.GetIP("00:0A:1B:2C:3D:4E", 0);
+  second.GetIP("00:0A:1B:2C:3D:4E", 0);
+  TVEPIPConfigEvent reply{"00:0A:1B:2C:3D:4E", "192.168.1.5", "10.0.0.7", "255.0.0.0", "", 0};
+  Raise(vepIPConfig, &reply);
+  EXPECT_EQ(secondAnswers, 0);
 }
 
 TEST_F(VEPInterfaceDispatchTest, RecordsOwnTheirTextsAfterTheEngineRecordIsGone) {
