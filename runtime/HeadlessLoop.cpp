@@ -8,14 +8,13 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
-#include <limits>
 #include <system_error>
 
 namespace scoutor {
 
 namespace {
 
-constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t kNever = TTimerTable::kNever;
 
 // A descriptor with an error, a hang-up or closed under the watcher counts as ready for both
 // kinds, so that its owner's next call finds out instead of the loop spinning.
@@ -27,7 +26,7 @@ bool IsReady(short revents, TWatchKind kind) {
 }  // namespace
 
 THeadlessLoop::THeadlessLoop(TClock& clock)
-    : Clock(clock), LoopThread(std::this_thread::get_id()) {
+    : Clock(clock), LoopThread(std::this_thread::get_id()), Timers(clock) {
   WakeDescriptor = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (WakeDescriptor < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
 }
@@ -67,19 +66,14 @@ void THeadlessLoop::RunPosts() {
 }
 
 TTimerId THeadlessLoop::StartTimer(int intervalMs, std::function<void()> tick) {
-  const int interval = std::max(intervalMs, 1);
-  const TTimerId id = NextTimerId++;
-  Timers.emplace(id, TTimerEntry{interval, Clock.NowMs() + interval, std::move(tick)});
-  return id;
+  return Timers.AddPeriodic(intervalMs, std::move(tick));
 }
 
 TTimerId THeadlessLoop::StartSingleShot(int delayMs, std::function<void()> step) {
-  const TTimerId id = NextTimerId++;
-  Timers.emplace(id, TTimerEntry{0, Clock.NowMs() + std::max(delayMs, 0), std::move(step)});
-  return id;
+  return Timers.AddSingleShot(delayMs, std::move(step));
 }
 
-void THeadlessLoop::StopTimer(TTimerId id) { Timers.erase(id); }
+void THeadlessLoop::StopTimer(TTimerId id) { Timers.Remove(id); }
 
 TWatchId THeadlessLoop::WatchDescriptor(int descriptor, TWatchKind kind,
                                         std::function<void()> ready) {
@@ -89,37 +83,6 @@ TWatchId THeadlessLoop::WatchDescriptor(int descriptor, TWatchKind kind,
 }
 
 void THeadlessLoop::StopWatching(TWatchId id) { Watches.erase(id); }
-
-std::int64_t THeadlessLoop::NextDueMs() const {
-  std::int64_t due = kNever;
-  for (const auto& [id, timer] : Timers) due = std::min(due, timer.DueMs);
-  return due;
-}
-
-void THeadlessLoop::FireDueTimers() {
-  const std::int64_t now = Clock.NowMs();
-  // Each timer fires at most once per call; a timer that fell behind (the loop's thread was
-  // blocked) is not fired in a burst, as with a desktop toolkit's timers.
-  std::vector<TTimerId> due;
-  for (const auto& [id, timer] : Timers)
-    if (timer.DueMs <= now) due.push_back(id);
-  std::stable_sort(due.begin(), due.end(), [&](TTimerId a, TTimerId b) {
-    return Timers.at(a).DueMs < Timers.at(b).DueMs;
-  });
-  for (TTimerId id : due) {
-    auto it = Timers.find(id);  // an earlier tick may have stopped it
-    if (it == Timers.end()) continue;
-    TTimerEntry& timer = it->second;
-    auto tick = timer.Tick;  // the tick may stop its own timer
-    if (timer.IntervalMs == 0) {
-      Timers.erase(it);
-    } else {
-      timer.DueMs += timer.IntervalMs;
-      if (timer.DueMs <= now) timer.DueMs = now + timer.IntervalMs;
-    }
-    tick();
-  }
-}
 
 void THeadlessLoop::ServeDescriptors(int waitMs) {
   // A round runs once per packet of a transfer: a few watchers fit on the stack, so the wait
@@ -169,7 +132,7 @@ void THeadlessLoop::Pump() {
   RunHandOvers();
   RunPosts();
   ServeDescriptors(0);
-  FireDueTimers();
+  Timers.FireDue();
   RunHandOvers();
 }
 
@@ -186,11 +149,11 @@ bool THeadlessLoop::RunUntil(const std::function<bool()>& done, int timeoutMs) {
   for (;;) {
     RunHandOvers();
     RunPosts();
-    FireDueTimers();
+    Timers.FireDue();
     RunHandOvers();
     if (done && done()) return true;
     const std::int64_t now = Clock.NowMs();
-    const std::int64_t until = std::min(deadline, NextDueMs());
+    const std::int64_t until = std::min(deadline, Timers.NextDueMs());
     int waitMs;
     {
       std::lock_guard lock(Mutex);
@@ -229,15 +192,7 @@ void THeadlessLoop::Quit() {
 bool THeadlessLoop::IsLoopThread() const { return std::this_thread::get_id() == LoopThread; }
 
 void THeadlessLoop::Advance(TManualClock& clock, std::int64_t ms) {
-  const std::int64_t target = clock.NowMs() + ms;
-  for (;;) {
-    Pump();
-    const std::int64_t next = NextDueMs();
-    if (next > target) break;
-    clock.Set(std::max(next, clock.NowMs()));
-  }
-  clock.Set(target);
-  Pump();
+  Timers.Advance(clock, ms, [this] { Pump(); });
 }
 
 }  // namespace scoutor

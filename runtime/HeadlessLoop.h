@@ -15,6 +15,7 @@
 #include "runtime/Clock.h"
 #include "runtime/EventLoop.h"
 #include "runtime/HandOverQueue.h"
+#include "runtime/TimerTable.h"
 
 namespace scoutor {
 
@@ -50,15 +51,10 @@ class THeadlessLoop final : public TEventLoop {
   // (and to serve what is ready meanwhile).
   void Advance(TManualClock& clock, std::int64_t ms);
   // Numbers of timers and watchers running, for tests.
-  std::size_t TimerCount() const { return Timers.size(); }
+  std::size_t TimerCount() const { return Timers.Count(); }
   std::size_t WatchCount() const { return Watches.size(); }
 
  private:
-  struct TTimerEntry {
-    int IntervalMs;  // 0: single shot
-    std::int64_t DueMs;
-    std::function<void()> Tick;
-  };
   struct TWatchEntry {
     int Descriptor;
     TWatchKind Kind;
@@ -67,13 +63,11 @@ class THeadlessLoop final : public TEventLoop {
 
   void RunHandOvers();
   void RunPosts();
-  void FireDueTimers();
   // Waits up to `waitMs` of real time (-1: no limit) for a ready descriptor or a wake-up, then
   // serves the ready watchers.
   void ServeDescriptors(int waitMs);
   void SignalWake();
   void DrainWake();
-  std::int64_t NextDueMs() const;
 
   TClock& Clock;
   const std::thread::id LoopThread;
@@ -82,9 +76,8 @@ class THeadlessLoop final : public TEventLoop {
   std::mutex Mutex;  // Posted and QuitRequested
   std::deque<std::function<void()>> Posted;
   bool QuitRequested = false;
-  std::map<TTimerId, TTimerEntry> Timers;   // loop thread only
+  TTimerTable Timers;
   std::map<TWatchId, TWatchEntry> Watches;  // loop thread only
-  TTimerId NextTimerId = 1;
   TWatchId NextWatchId = 1;
 };
 

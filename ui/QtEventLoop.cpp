@@ -4,25 +4,18 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <algorithm>
-#include <limits>
-#include <vector>
-
 namespace scoutor {
 
-namespace {
-constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
-}  // namespace
-
-TQtEventLoop::TQtEventLoop() : TimeSource(&SteadyClock()), LoopThread(std::this_thread::get_id()) {}
+TQtEventLoop::TQtEventLoop()
+    : TimeSource(&SteadyClock()), LoopThread(std::this_thread::get_id()), Timers(*TimeSource) {}
 
 TQtEventLoop::TQtEventLoop(TManualClock& clock)
-    : Manual(&clock), TimeSource(&clock), LoopThread(std::this_thread::get_id()) {}
+    : Manual(&clock), TimeSource(&clock), LoopThread(std::this_thread::get_id()), Timers(clock) {}
 
 TQtEventLoop::~TQtEventLoop() {
   // A sender must never stay blocked on a loop that is gone.
   HandOvers.RunAll();
-  for (auto& [id, timer] : Timers) delete timer.Timer;
+  for (auto& [id, timer] : QtTimers) delete timer;
   for (auto& [id, notifier] : Watches) delete notifier;
 }
 
@@ -42,53 +35,41 @@ void TQtEventLoop::Post(std::function<void()> step) {
 }
 
 TTimerId TQtEventLoop::StartTimer(int intervalMs, std::function<void()> tick) {
-  const int interval = std::max(intervalMs, 1);
-  return AddTimer(interval, interval, std::move(tick));
-}
-
-TTimerId TQtEventLoop::StartSingleShot(int delayMs, std::function<void()> step) {
-  return AddTimer(0, std::max(delayMs, 0), std::move(step));
-}
-
-TTimerId TQtEventLoop::AddTimer(int intervalMs, int delayMs, std::function<void()> tick) {
-  const TTimerId id = NextTimerId++;
-  QTimer* timer = nullptr;
-  if (Manual == nullptr) {
-    timer = new QTimer(this);
-    timer->setTimerType(Qt::PreciseTimer);
-    timer->setSingleShot(intervalMs == 0);
-    timer->setInterval(delayMs);
-    connect(timer, &QTimer::timeout, timer, [this, id] { FireTimer(id); });
-    timer->start();
-  }
-  Timers.emplace(id, TTimerEntry{intervalMs, Clock().NowMs() + delayMs, std::move(tick), timer});
+  const TTimerId id = Timers.AddPeriodic(intervalMs, std::move(tick));
+  if (Manual == nullptr) AttachQtTimer(id, false);
   return id;
 }
 
-void TQtEventLoop::FireTimer(TTimerId id) {
-  auto it = Timers.find(id);
-  if (it == Timers.end()) return;
-  TTimerEntry& entry = it->second;
-  auto tick = entry.Tick;  // the tick may stop its own timer
-  if (entry.IntervalMs == 0) {
-    StopTimer(id);
-  } else {
-    const std::int64_t now = Clock().NowMs();
-    entry.DueMs += entry.IntervalMs;
-    // A timer that fell behind is not fired in a burst.
-    if (entry.DueMs <= now) entry.DueMs = now + entry.IntervalMs;
-  }
-  tick();
+TTimerId TQtEventLoop::StartSingleShot(int delayMs, std::function<void()> step) {
+  const TTimerId id = Timers.AddSingleShot(delayMs, std::move(step));
+  if (Manual == nullptr) AttachQtTimer(id, true);
+  return id;
+}
+
+void TQtEventLoop::AttachQtTimer(TTimerId id, bool singleShot) {
+  auto* timer = new QTimer(this);
+  timer->setTimerType(Qt::PreciseTimer);
+  timer->setSingleShot(singleShot);
+  timer->setInterval(Timers.DelayMs(id));
+  connect(timer, &QTimer::timeout, timer, [this, id, singleShot] {
+    if (singleShot) DropQtTimer(id);  // the table's entry ends as it fires
+    Timers.Fire(id);
+  });
+  timer->start();
+  QtTimers.emplace(id, timer);
 }
 
 void TQtEventLoop::StopTimer(TTimerId id) {
-  auto it = Timers.find(id);
-  if (it == Timers.end()) return;
-  if (QTimer* timer = it->second.Timer) {
-    timer->stop();
-    timer->deleteLater();  // it may be inside its own timeout
-  }
-  Timers.erase(it);
+  Timers.Remove(id);
+  DropQtTimer(id);
+}
+
+void TQtEventLoop::DropQtTimer(TTimerId id) {
+  auto it = QtTimers.find(id);
+  if (it == QtTimers.end()) return;
+  it->second->stop();
+  it->second->deleteLater();  // it may be inside its own timeout
+  QtTimers.erase(it);
 }
 
 TWatchId TQtEventLoop::WatchDescriptor(int descriptor, TWatchKind kind,
@@ -118,28 +99,12 @@ void TQtEventLoop::Wake() { HandOvers.Wake(); }
 
 bool TQtEventLoop::IsLoopThread() const { return std::this_thread::get_id() == LoopThread; }
 
-std::int64_t TQtEventLoop::NextDueMs() const {
-  std::int64_t due = kNever;
-  for (const auto& [id, timer] : Timers) due = std::min(due, timer.DueMs);
-  return due;
-}
-
 void TQtEventLoop::Advance(std::int64_t ms) {
-  const std::int64_t target = Manual->NowMs() + ms;
-  for (;;) {
+  Timers.Advance(*Manual, ms, [this] {
     QCoreApplication::processEvents();
-    const std::int64_t next = NextDueMs();
-    if (next > target) break;
-    Manual->Set(std::max(next, Manual->NowMs()));
-    std::vector<TTimerId> due;
-    for (const auto& [id, timer] : Timers)
-      if (timer.DueMs <= Manual->NowMs()) due.push_back(id);
-    std::stable_sort(due.begin(), due.end(),
-                     [&](TTimerId a, TTimerId b) { return Timers.at(a).DueMs < Timers.at(b).DueMs; });
-    for (TTimerId id : due) FireTimer(id);
-  }
-  Manual->Set(std::max(target, Manual->NowMs()));
-  QCoreApplication::processEvents();
+    Timers.FireDue();
+    QCoreApplication::processEvents();  // what the ticks posted runs at their time
+  });
 }
 
 }  // namespace scoutor

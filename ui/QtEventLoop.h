@@ -1,8 +1,9 @@
 #pragma once
-// The core's event loop on Qt's: core timers are QTimers, single shots single-shot QTimers,
-// descriptor watchers QSocketNotifiers, posted steps queued invocations. The UDP listener's
-// hand-over queues a call that wakes Qt's loop at once while the sender blocks until it ran, so
-// replies are served inside every modal loop (QDialog::exec, message boxes) as well.
+// The core's event loop on Qt's: core timers are entries of a timer table, each fired by a
+// QTimer of its own (a single-shot one for a single shot), descriptor watchers
+// QSocketNotifiers, posted steps queued invocations. The UDP listener's hand-over queues a call
+// that wakes Qt's loop at once while the sender blocks until it ran, so replies are served
+// inside every modal loop (QDialog::exec, message boxes) as well.
 // Tests give it a manual clock instead: timers then wait on that clock and Advance() fires
 // them, with Qt's pending events served in between; descriptors and hand-overs stay real.
 #include <QObject>
@@ -14,6 +15,7 @@
 #include "runtime/Clock.h"
 #include "runtime/EventLoop.h"
 #include "runtime/HandOverQueue.h"
+#include "runtime/TimerTable.h"
 
 class QSocketNotifier;
 class QTimer;
@@ -48,28 +50,21 @@ class TQtEventLoop final : public QObject, public TEventLoop {
   // With the manual clock: moves it forward by `ms`, stopping at every due time to fire the
   // timers due then; Qt's pending events are served before each firing and at the end.
   void Advance(std::int64_t ms);
-  std::size_t TimerCount() const { return Timers.size(); }
+  std::size_t TimerCount() const { return Timers.Count(); }
   std::size_t WatchCount() const { return Watches.size(); }
 
  private:
-  struct TTimerEntry {
-    int IntervalMs;  // 0: single shot
-    std::int64_t DueMs;
-    std::function<void()> Tick;
-    QTimer* Timer;  // nullptr under the manual clock
-  };
-
-  TTimerId AddTimer(int intervalMs, int delayMs, std::function<void()> tick);
-  void FireTimer(TTimerId id);
-  std::int64_t NextDueMs() const;
+  // Real time: a QTimer waits for the entry and fires it by id.
+  void AttachQtTimer(TTimerId id, bool singleShot);
+  void DropQtTimer(TTimerId id);
 
   TManualClock* Manual = nullptr;
   TClock* TimeSource;
   const std::thread::id LoopThread;
   THandOverQueue HandOvers;
-  std::map<TTimerId, TTimerEntry> Timers;     // loop thread only
+  TTimerTable Timers;
+  std::map<TTimerId, QTimer*> QtTimers;          // real time only; loop thread only
   std::map<TWatchId, QSocketNotifier*> Watches;  // loop thread only
-  TTimerId NextTimerId = 1;
   TWatchId NextWatchId = 1;
 };
 
