@@ -58,8 +58,11 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
   setAccessibleName(ApplicationTitle());
   setFixedSize(kClientSize);
   UseDesignFont(*this);  // three credit lines between 32 and 74
+  // White behind the texts in any theme, so their colour is fixed too: a dark theme's light
+  // text would vanish on it.
   QPalette white = palette();
   white.setColor(QPalette::Window, Qt::white);
+  white.setColor(QPalette::WindowText, Qt::black);
   setPalette(white);
   setAutoFillBackground(true);
 

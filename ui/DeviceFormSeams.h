@@ -23,8 +23,9 @@ struct TDeviceFormSeams {
   // The upgrade dialog with its address field filled in, modal.
   std::function<void(const std::string& address)> UpgradeDevice;
   std::function<void()> ShowAbout;
-  // Hands a URL to the user's browser; false when that failed.
-  std::function<bool(const std::string& url)> OpenUrl;
+  // Hands a URL to the user's browser and returns at once; `failed` runs later, on the loop's
+  // thread, when that did not work.
+  std::function<void(const std::string& url, std::function<void()> failed)> OpenUrl;
 };
 
 }  // namespace scoutor

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShowEvent>
 
 #include "ui/Log.h"
 #include "ui/DesignFont.h"
@@ -41,9 +42,10 @@ TDeviceCommForm::TDeviceCommForm(TEventLoop& loop, QWidget* parent)
   ComTimer.OnTimer = [this] { ComTimerTimer(); };
 }
 
+// A window restored from minimised gets a spontaneous show event: the wait goes on.
 void TDeviceCommForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  FormShow();
+  if (!event->spontaneous()) FormShow();
 }
 
 void TDeviceCommForm::FormShow() {

@@ -7,6 +7,7 @@
 #include <QFontMetrics>
 #include <QFrame>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -171,11 +172,17 @@ void TDeviceForm::CreateActions() {
     return action;
   };
   Scan = make("Scan", texts::kScan, texts::kScanHint, 0);
-  Scan->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
   SetIPConfig = make("SetIPConfig", texts::kConfigure, texts::kConfigureHint, 1);
   DoUpgrade = make("DoUpgrade", texts::kUpgrade, "", 2);
   Webserver = make("Webserver", texts::kWeb, texts::kWebHint, 3);
   AutoSetIP = make("AutoSetIP", texts::kAutoIP, texts::kAutoIPHint, 5);
+  // Every tool-bar command has a key, clear of the Edit menu's Ctrl+Z, X, C and V. Auto IP
+  // changes a device without asking, so its key takes Shift as well.
+  Scan->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+  SetIPConfig->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+  DoUpgrade->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
+  Webserver->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+  AutoSetIP->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
   UpgradeAny = make("UpgradeAny", texts::kUpgradeAny, "", -1);
   About = make("About", texts::kAbout, texts::kAboutHint, -1);
   Exit = make("Exit", texts::kExit, "", -1);
@@ -268,8 +275,9 @@ void TDeviceForm::CreateDeviceList() {
   DeviceList->setSelectionBehavior(QAbstractItemView::SelectRows);
   DeviceList->setAllColumnsShowFocus(true);
   DeviceList->setExpandsOnDoubleClick(false);
-  // A double click anywhere in the list, on a row or not, runs Web.
+  // A double click anywhere in the list, on a row or not, runs Web; so does Enter in the list.
   DeviceList->viewport()->installEventFilter(this);
+  DeviceList->installEventFilter(this);
   connect(DeviceList, &QTreeWidget::itemSelectionChanged, this, [this] { ActionList1Update(); });
 }
 
@@ -337,6 +345,13 @@ bool TDeviceForm::eventFilter(QObject* watched, QEvent* event) {
   if (watched == DeviceList->viewport() && event->type() == QEvent::MouseButtonDblClick) {
     RunCommand(this, [this] { WebserverExecute(); });  // DeviceListDblClick
     return true;
+  }
+  if (watched == DeviceList && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      RunCommand(this, [this] { WebserverExecute(); });
+      return true;
+    }
   }
   return QMainWindow::eventFilter(watched, event);
 }
@@ -497,9 +512,12 @@ void TDeviceForm::WebserverExecute() {
   const QTreeWidgetItem* selected = SelectedRow();
   if (selected == nullptr) return;
   const QString url = "http://" + selected->text(kIPAddress) + "/";
-  if (Seams.OpenUrl(url.toStdString())) return;
-  ShowBox(this, QMessageBox::NoIcon, ApplicationTitle(),
-          texts::kWebFailedBefore + url + texts::kWebFailedAfter);
+  // The browser starts on its own; a failure is told when the opener has given up.
+  Seams.OpenUrl(url.toStdString(), [window = QPointer<TDeviceForm>(this), url] {
+    if (window)
+      ShowBox(window, QMessageBox::NoIcon, ApplicationTitle(),
+              texts::kWebFailedBefore + url + texts::kWebFailedAfter);
+  });
 }
 
 void TDeviceForm::AutoSetIPExecute() {

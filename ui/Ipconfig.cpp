@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShowEvent>
 
 #include "protocol/VEP.h"
 #include "ui/AddressText.h"
@@ -62,7 +63,8 @@ TIPConfigForm::TIPConfigForm(TVEPInterface& vep, TDeviceCommForm& wait, QWidget*
 
   CancelButton = new QPushButton("Cancel", this);
   CancelButton->setGeometry(284, 159, 75, 25);
-  CancelButton->setAutoDefault(false);
+  // Enter on a focused button presses that button; in a field it runs Apply, the default.
+  CancelButton->setAutoDefault(true);
   ApplyButton = new QPushButton("Apply", this);
   ApplyButton->setGeometry(364, 159, 75, 25);
   ApplyButton->setDefault(true);
@@ -89,9 +91,10 @@ TVEPNodeID TIPConfigForm::DeviceNodeID() const {
   return id;
 }
 
+// A window restored from minimised gets a spontaneous show event: that is no new showing.
 void TIPConfigForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  FormShow();
+  if (!event->spontaneous()) FormShow();
 }
 
 // Whatever the outcome of the wait, the dialog then takes input; without a reply the fields

@@ -1,8 +1,6 @@
 #include "ui/Startup.h"
 
 #include <QApplication>
-#include <QDesktopServices>
-#include <QUrl>
 
 #include <exception>
 #include <memory>
@@ -24,6 +22,7 @@
 #include "ui/QtEventLoop.h"
 #include "ui/QtNotifier.h"
 #include "ui/Upgrade.h"
+#include "ui/UrlOpener.h"
 
 namespace scoutor {
 
@@ -55,10 +54,7 @@ TDeviceFormSeams DesktopSeams(TReachabilityService& reachability, TAddressChoose
     dialogs.Upgrade->exec();
   };
   seams.ShowAbout = [&dialogs] { dialogs.About->exec(); };
-  // The desktop's URL handler: xdg-open on Linux desktops.
-  seams.OpenUrl = [](const std::string& url) {
-    return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
-  };
+  seams.OpenUrl = OpenInBrowser;
   return seams;
 }
 
@@ -117,6 +113,8 @@ bool DebugOptionGiven(const QStringList& arguments) {
 int RunScoutor(int& argc, char** argv) {
   QApplication application(argc, argv);
   SetApplicationTitleFromExecutable();
+  // The desktop finds the program's icon and name through its desktop entry.
+  QGuiApplication::setDesktopFileName(kDesktopEntry);
   TQtEventLoop loop;
   TMainLoopScope mainLoop(loop);
   TQtNotifier notifier;

@@ -10,6 +10,9 @@ namespace scoutor {
 // The program's own machine-wide lock (per network namespace, like the engine's).
 inline constexpr char kProgramLock[] = "HalvexScoutorMutex";
 
+// The name of the program's desktop entry (ui/desktop/net.halvex.scoutor.desktop).
+inline constexpr char kDesktopEntry[] = "net.halvex.scoutor";
+
 // True when one of `arguments` (those after the program name) is "-d", whole and
 // case-sensitive; every other argument is ignored.
 bool DebugOptionGiven(const QStringList& arguments);

@@ -66,7 +66,8 @@ TUpgradeForm::TUpgradeForm(TUpgradeStarter startUpgrade, TEventLoop& loop, TCloc
 
   ChooseButton = new QPushButton("Choose...", group);
   ChooseButton->setGeometry(342, 22, 75, 25);
-  ChooseButton->setAutoDefault(false);
+  // Enter on a focused button presses that button; in a field it runs Upgrade, the default.
+  ChooseButton->setAutoDefault(true);
 
   Upgrade = new QAction("Upgrade", this);
   Upgrade->setStatusTip("Start the upgrade process");
@@ -78,7 +79,7 @@ TUpgradeForm::TUpgradeForm(TUpgradeStarter startUpgrade, TEventLoop& loop, TCloc
 
   CancelButton = new QPushButton("Cancel", this);
   CancelButton->setGeometry(280, 104, 75, 25);
-  CancelButton->setAutoDefault(false);
+  CancelButton->setAutoDefault(true);
   for (QPushButton* button : {ChooseButton, UpgradeButton, CancelButton})
     button->setAccessibleName(button->text());
 

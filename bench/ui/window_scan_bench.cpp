@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
     seams.ConfigureDevice = [](const std::string&) { return false; };
     seams.UpgradeDevice = [](const std::string&) {};
     seams.ShowAbout = [] {};
-    seams.OpenUrl = [](const std::string&) { return false; };
+    seams.OpenUrl = [](const std::string&, std::function<void()>) {};
 
     scoutor::TDeviceForm window(std::move(seams), loop);
     auto* list = window.findChild<QTreeWidget*>("DeviceList");

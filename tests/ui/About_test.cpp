@@ -1,4 +1,5 @@
 #include <QAccessible>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -90,6 +91,24 @@ class AboutTest : public QObject {
     InModalLoop([&] { form.close(); });  // the close box
     form.exec();
     QVERIFY(!form.isVisible());
+  }
+
+  // The texts sit on white whatever the theme: a dark theme's light text must not come with it.
+  void theTextsStayReadableUnderADarkTheme() {
+    struct TPaletteScope {
+      QPalette Saved = QApplication::palette();
+      ~TPaletteScope() { QApplication::setPalette(Saved); }
+    } paletteScope;
+    QPalette dark = paletteScope.Saved;
+    dark.setColor(QPalette::Window, QColor(30, 30, 30));
+    dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    QApplication::setPalette(dark);
+    TAboutForm form;
+    for (const QLabel* label : {form.ProgramName, form.Label1, form.Version}) {
+      const QPalette& colours = label->palette();
+      QCOMPARE(colours.color(QPalette::Window), QColor(Qt::white));
+      QVERIFY2(qGray(colours.color(QPalette::WindowText).rgb()) < 100, qPrintable(label->text()));
+    }
   }
 
   void layoutTextsAndAccessibleNames() {

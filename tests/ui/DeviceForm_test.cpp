@@ -14,6 +14,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTemporaryDir>
 #include <QToolTip>
 #include <QTreeWidget>
 #include <QtTest>
@@ -26,6 +27,7 @@
 #include "tests/ui/UiTest.h"
 #include "ui/Devices.h"
 #include "ui/QtEventLoop.h"
+#include "ui/UrlOpener.h"
 
 namespace scoutor {
 namespace {
@@ -70,7 +72,8 @@ struct TFakeDesktop {
   std::vector<std::string> Upgraded;
   int AboutShown = 0;
   std::vector<std::string> Urls;
-  bool BrowserStarts = true;
+  std::function<void()> UrlFailed;  // the last launch's failure report, for the test to give
+  bool RealOpener = false;          // the desktop's opener, as the program runs it
 
   TDeviceFormSeams Seams() {
     TDeviceFormSeams seams;
@@ -92,9 +95,12 @@ struct TFakeDesktop {
     };
     seams.UpgradeDevice = [this](const std::string& address) { Upgraded.push_back(address); };
     seams.ShowAbout = [this] { ++AboutShown; };
-    seams.OpenUrl = [this](const std::string& url) {
+    seams.OpenUrl = [this](const std::string& url, std::function<void()> failed) {
       Urls.push_back(url);
-      return BrowserStarts;
+      if (RealOpener)
+        OpenInBrowser(url, std::move(failed));
+      else
+        UrlFailed = std::move(failed);
     };
     return seams;
   }
@@ -145,6 +151,8 @@ class DeviceFormTest : public QObject {
   void configureCancelLeavesTheListAndOkRefillsIt();
   void upgradeFillsInTheSelectedAddressAndUpgradeAnyAnEmptyOne();
   void webOpensTheDevicePageAndSaysSoWhenTheBrowserFails();
+  void theDesktopOpenerFailingOrMissingIsReported();
+  void everyToolBarCommandHasAKeyAndEnterInTheListOpensThePage();
   void doubleClickWithoutASelectionDoesNothing();
   void theMenusAndToolBarCarryTheirCommands();
   void assistiveTechnologyHearsNamesAndTheSign();
@@ -449,12 +457,14 @@ void DeviceFormTest::webOpensTheDevicePageAndSaysSoWhenTheBrowserFails() {
   Action("Webserver")->trigger();
   QCOMPARE(Desktop->Urls, std::vector<std::string>{"http://10.0.0.7/"});
 
-  Desktop->BrowserStarts = false;
   TSeenBox seen;
   AnswerNextBoxOk(seen);
   const QRect row = List()->visualItemRect(List()->topLevelItem(0));
   QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {}, row.center());
   QCOMPARE(Desktop->Urls.size(), 2u);
+  QCoreApplication::processEvents();
+  QCOMPARE(seen.Count, 0);  // the window goes on while the opener runs
+  std::exchange(Desktop->UrlFailed, nullptr)();
   QCOMPARE(seen.Count, 1);
   QCOMPARE(seen.Text, QString("An error occured. Please open http://10.0.0.7/ from your browser."));
   QCOMPARE(seen.Caption, QString("scoutor"));
@@ -462,6 +472,69 @@ void DeviceFormTest::webOpensTheDevicePageAndSaysSoWhenTheBrowserFails() {
   QCOMPARE(seen.Buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
   QCOMPARE(Column(3), QStringList{kBridge.ID});
   QCOMPARE(SelectedID(), QString(kBridge.ID));
+}
+
+// The real launch with a stand-in `xdg-open` that exits 1, the only program on PATH; then with
+// no opener at all.
+void DeviceFormTest::theDesktopOpenerFailingOrMissingIsReported() {
+  struct TPathScope {
+    QByteArray Saved = qgetenv("PATH");
+    ~TPathScope() { qputenv("PATH", Saved); }
+  } pathScope;
+  QTemporaryDir bin;
+  QVERIFY(bin.isValid());
+  const QString opened = bin.filePath("opened");
+  QFile opener(bin.filePath("xdg-open"));
+  QVERIFY(opener.open(QIODevice::WriteOnly));
+  opener.write(("#!/bin/sh\nprintf '%s' \"$1\" > '" + opened + "'\nexit 1\n").toUtf8());
+  opener.close();
+  opener.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+  qputenv("PATH", bin.path().toLocal8Bit());
+  Desktop->RealOpener = true;
+  ListedReachable(kBridge);
+
+  TSeenBox seen;
+  AnswerNextBoxOk(seen);
+  Action("Webserver")->trigger();
+  QCOMPARE(seen.Count, 0);
+  QTRY_COMPARE(seen.Count, 1);
+  QCOMPARE(seen.Text, QString("An error occured. Please open http://10.0.0.7/ from your browser."));
+  QFile handedOver(opened);
+  QVERIFY(handedOver.open(QIODevice::ReadOnly));
+  QCOMPARE(handedOver.readAll(), QByteArray("http://10.0.0.7/"));
+
+  QVERIFY(opener.remove());
+  AnswerNextBoxOk(seen);
+  Action("Webserver")->trigger();
+  QTRY_COMPARE(seen.Count, 2);
+  QCOMPARE(seen.Caption, QString("scoutor"));
+}
+
+void DeviceFormTest::everyToolBarCommandHasAKeyAndEnterInTheListOpensThePage() {
+  QVERIFY(QTest::qWaitForWindowActive(Form.get()));
+  ListedReachable(kFar, TReachability::NotReachable);
+  QStringList keys;
+  for (const QAction* action : Form->findChildren<QAction*>())
+    if (!action->shortcut().isEmpty()) keys << action->shortcut().toString();
+  QCOMPARE(keys.removeDuplicates(), 0);
+  QCOMPARE(Action("SetIPConfig")->shortcut(), QKeySequence("Ctrl+I"));
+  QCOMPARE(Action("DoUpgrade")->shortcut(), QKeySequence("Ctrl+U"));
+  QCOMPARE(Action("Webserver")->shortcut(), QKeySequence("Ctrl+B"));
+  QCOMPARE(Action("AutoSetIP")->shortcut(), QKeySequence("Ctrl+Shift+A"));
+
+  List()->setFocus();
+  QTest::keyClick(Form.get(), Qt::Key_I, Qt::ControlModifier);
+  QCOMPARE(Desktop->Configured, std::vector<std::string>{kFar.ID});
+  QTest::keyClick(Form.get(), Qt::Key_U, Qt::ControlModifier);
+  QCOMPARE(Desktop->Upgraded, std::vector<std::string>{kFar.IPAddress});
+  QTest::keyClick(Form.get(), Qt::Key_B, Qt::ControlModifier);
+  QCOMPARE(Desktop->Urls, std::vector<std::string>{"http://192.168.77.7/"});
+  QTest::keyClick(Form.get(), Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier);
+  QCOMPARE(Desktop->Choices, std::vector<std::string>{kFar.Interface});
+
+  QTest::keyClick(List(), Qt::Key_Return);
+  QTest::keyClick(List(), Qt::Key_Enter, Qt::KeypadModifier);
+  QCOMPARE(Desktop->Urls.size(), 3u);
 }
 
 void DeviceFormTest::doubleClickWithoutASelectionDoesNothing() {

@@ -1,9 +1,13 @@
 #include <QAccessible>
+#include <QClipboard>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShowEvent>
 #include <QTest>
+#include <QTimer>
+#include <QtTest/qtestspontaneevent.h>
 
 #include "appmodel/DebugMode.h"
 #include "protocol/VEP.h"
@@ -222,6 +226,60 @@ class IpconfigTest : public QObject {
                               QTest::mouseClick(Form->ApplyButton, Qt::LeftButton);
                             });
     QCOMPARE(result, int(QDialog::Accepted));
+  }
+
+  // Editing keys, undo and paste keep the field whole; Enter on the focused Cancel presses
+  // Cancel, not the default Apply.
+  void theKeyboardKeepsAFieldWholeAndEnterOnCancelSendsNothing() {
+    QString typed;
+    QApplication::clipboard()->setText("192.168.7.7");
+    const int result = Open([&] { NoReply(); },
+                            [&] {
+                              QTest::mouseClick(Form->AddrStatic, Qt::LeftButton);
+                              TypeInto(Form->IPAddress, "10.0.0.9");
+                              for (const QKeySequence& key :
+                                   {QKeySequence(Qt::CTRL | Qt::Key_K), QKeySequence(Qt::CTRL | Qt::Key_U),
+                                    QKeySequence(QKeySequence::Undo),
+                                    QKeySequence(QKeySequence::DeleteStartOfWord),
+                                    QKeySequence(QKeySequence::Paste)})
+                                QTest::keySequence(Form->IPAddress, key);
+                              QTest::keyClicks(Form->IPAddress, "5");
+                              typed = Form->IPAddress->text();
+                              Form->CancelButton->setFocus();
+                              QTimer endApplyWait;  // should Enter run Apply, its wait ends
+                              connect(&endApplyWait, &QTimer::timeout, [this] {
+                                if (QApplication::activeModalWidget() == Wait) NoReply();
+                              });
+                              endApplyWait.setSingleShot(true);
+                              endApplyWait.start(0);
+                              QTest::keyClick(Form->CancelButton, Qt::Key_Return);
+                              if (Form->isVisible()) Escape();
+                            });
+    QCOMPARE(typed, QString("592.168.7  .7  "));
+    QCOMPARE(result, int(QDialog::Rejected));
+    QVERIFY(TFakeVep::SetIPs.empty());
+  }
+
+  // A window restored from minimised gets a spontaneous show event: no second get-IP, no wait.
+  void aShowingRestoredFromMinimisedAsksNothing() {
+    bool waitShown = true;
+    Open([&] { TFakeVep::ReplyIPConfig("10.0.0.7", "255.0.0.0", "10.0.0.1", false); },
+         [&] {
+           QTimer endWait;
+           connect(&endWait, &QTimer::timeout, [this, &waitShown] {
+             waitShown = QApplication::activeModalWidget() == Wait;
+             if (waitShown) NoReply();
+           });
+           endWait.setSingleShot(true);
+           endWait.start(0);
+           QShowEvent restored;
+           QSpontaneKeyEvent::setSpontaneous(&restored);
+           QApplication::instance()->notify(Form, &restored);
+           QTest::qWait(0);
+           Escape();
+         });
+    QVERIFY(!waitShown);
+    QCOMPARE(TFakeVep::GetIPs.size(), std::size_t{1});
   }
 
   void everyControlHasAnAccessibleNameAndTheLayoutIsAsDesigned() {

@@ -17,6 +17,11 @@ class StartupTest : public QObject {
     QVERIFY(!DebugOptionGiven({"--d"}));
     QVERIFY(!DebugOptionGiven({"-dd", "d", "-d ", "/d"}));
   }
+
+  // The name the window gives the desktop is that of the entry installed with the program.
+  void theDesktopEntryNamedIsTheOneInstalled() {
+    QVERIFY(QFile::exists(QString(SCOUTOR_SOURCE_DIR "/ui/desktop/") + kDesktopEntry + ".desktop"));
+  }
 };
 
 }  // namespace scoutor

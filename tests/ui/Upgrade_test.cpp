@@ -1,4 +1,5 @@
 #include <QAccessible>
+#include <QClipboard>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -203,6 +204,40 @@ class UpgradeTest : public QObject {
     });
     Form->exec();
     QCOMPARE(Upload.Starts.at(0).Address, std::string("10.1.2.3"));
+  }
+
+  // Editing keys, undo and paste keep the field whole; Enter on the focused Choose... or Cancel
+  // presses that button, never the default Upgrade.
+  void theKeyboardKeepsTheFieldWholeAndEnterOnChooseOrCancelStartsNoUpload() {
+    FillIn("/tmp/firmware.bin", "192.168.1.5");
+    QApplication::clipboard()->setText("10.0.0.7");
+    for (const QKeySequence& key :
+         {QKeySequence(Qt::CTRL | Qt::Key_U), QKeySequence(QKeySequence::Undo),
+          QKeySequence(Qt::CTRL | Qt::Key_K), QKeySequence(QKeySequence::DeleteEndOfWord),
+          QKeySequence(QKeySequence::Paste)})
+      QTest::keySequence(Form->IPAddress, key);
+    QTest::keyClicks(Form->IPAddress, "2");
+    QCOMPARE(Form->IPAddress->text(), QString("20 .0  .0  .7  "));
+    bool chooserOpened = false;
+    TSeenBox seen;
+    InModalLoop([&] {
+      WhenModal(Form->OpenDialog, [&] {
+        chooserOpened = true;
+        Form->OpenDialog->reject();
+      });
+      Form->ChooseButton->setFocus();
+      QTest::keyClick(Form->ChooseButton, Qt::Key_Return);
+      Form->CancelButton->setFocus();
+      QTest::keyClick(Form->CancelButton, Qt::Key_Return);
+      if (Upload.Done) {  // an upload started by mistake ends, so that the dialog can close
+        AnswerNextBoxOk(seen);
+        Upload.End(3);
+        Form->reject();
+      }
+    });
+    QCOMPARE(Form->exec(), int(QDialog::Rejected));
+    QVERIFY(chooserOpened);
+    QVERIFY(Upload.Starts.empty());
   }
 
   void aPartialAddressGoesAsCompactText() {
