@@ -24,9 +24,10 @@ python=/usr/bin/python3
 "$python" -c "import pyatspi" 2>/dev/null || skip "needs python3-pyatspi for $python"
 [ -x "$build/ui/scoutor" ] || { echo "no scoutor in $build" >&2; exit 1; }
 
-# shellcheck source=../../scripts/testbed.sh
+# shellcheck source=SCRIPTDIR/../../scripts/testbed.sh
 . "$here/../../scripts/testbed.sh"
 TB_VEPSIM=$build/tools/vepsim/vepsim
+# shellcheck disable=SC2034 # read by tb_standard_layout
 TB_VEPSIM_ARGS=-v
 [ -x "$TB_VEPSIM" ] || { echo "no vepsim in $build" >&2; exit 1; }
 tb_init

@@ -40,25 +40,75 @@ ID_COLUMN = 3
 pyatspi = None
 Atspi = None
 started = []  # every process started here, ended at exit whatever happened
+folders = []  # likewise removed
 
-
-def end_started_processes():
-    for process in reversed(started):
-        if process.poll() is None:
-            process.terminate()
-            try:
-                process.wait(10)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait()
-
-
-atexit.register(end_started_processes)
-# A time-out's TERM ends the run through the same cleanups as a failure.
-signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
 
 _libc = ctypes.CDLL(None, use_errno=True)
 _PR_SET_PDEATHSIG = 1
+_PR_SET_CHILD_SUBREAPER = 36
+# What the children leave behind (the accessibility bus and its registry, a transfer of
+# tftpd-hpa) comes back to this process instead of init, so that it ends here too.
+_libc.prctl(_PR_SET_CHILD_SUBREAPER, 1)
+
+
+def end_started_processes():
+    for process in reversed(list(started)):
+        stop(process)
+    end_orphans()
+    for folder in folders:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def temporary_folder(prefix):
+    folder = tempfile.mkdtemp(prefix=prefix)
+    folders.append(folder)
+    return folder
+
+
+def end_orphans():
+    """Ends and reaps whatever children are left that no Popen knows: the orphans taken in."""
+    known = {process.pid for process in started}
+    for sig in (signal.SIGTERM, signal.SIGKILL):
+        orphans = [pid for pid in child_pids() if pid not in known]
+        for pid in orphans:
+            try:
+                os.kill(pid, sig)
+            except ProcessLookupError:
+                pass
+        deadline = time.monotonic() + 5
+        while orphans and time.monotonic() < deadline:
+            orphans = [pid for pid in orphans if not reaped(pid)]
+            time.sleep(0.05)
+        if not orphans:
+            break
+
+
+def child_pids():
+    pids = set()
+    for task in os.listdir("/proc/self/task"):
+        with open(f"/proc/self/task/{task}/children", encoding="ascii") as listing:
+            pids.update(int(pid) for pid in listing.read().split())
+    return pids
+
+
+def reaped(pid):
+    try:
+        return os.waitpid(pid, os.WNOHANG)[0] == pid
+    except ChildProcessError:
+        return True
+
+
+atexit.register(end_started_processes)
+
+
+def interrupted(*_):
+    # As Ctrl-C: unittest stops at once (it would count a SystemExit as one failed case and go
+    # on), and the exit handlers above end everything.
+    raise KeyboardInterrupt
+
+
+# A time-out's TERM ends the run through the same cleanups as a failure.
+signal.signal(signal.SIGTERM, interrupted)
 
 
 def start(arguments, **options):
@@ -96,11 +146,10 @@ def wait_for(what, condition, seconds):
 
 
 def take_events():
-    """Lets libatspi take the bus's news (applications coming and going, changed names and
-    states) into its cache; it does so only while the GLib loop turns."""
+    """Lets libatspi take the bus's news: its list of applications follows them coming and
+    going only while the GLib loop turns."""
     if pyatspi is None:
         return
-    from gi.repository import GLib
     context = GLib.MainContext.default()
     for _ in range(1000):
         if not context.iteration(False):
@@ -177,7 +226,7 @@ class Buses:
 """
 
     def __init__(self, display):
-        self.folder = tempfile.mkdtemp(prefix="scoutor-e2e-bus-")
+        self.folder = temporary_folder("scoutor-e2e-bus-")
         self.session_address = "unix:path=" + os.path.join(self.folder, "session")
         config = os.path.join(self.folder, "session.conf")
         with open(config, "w", encoding="utf-8") as out:
@@ -345,7 +394,8 @@ class Scoutor:
     def press(self, control):
         """Clicks a control, which must have a name that a screen reader can say."""
         if not control.name.strip():
-            raise AssertionError(f"a {control.getRoleName()} without an accessible name in {control.parent.name!r}")
+            raise AssertionError(f"a {control.getRoleName()} without an accessible name "
+                                 f"in {control.parent.name!r}")
         if not control.getState().contains(pyatspi.STATE_ENABLED):
             raise AssertionError(f"{control.name!r} is disabled")
         self.click(control)
@@ -360,9 +410,12 @@ class Scoutor:
                     return table.getAccessibleAt(row, 0)
             return None
 
+        def selected():
+            cell = name_cell()
+            return cell is not None and cell.getState().contains(pyatspi.STATE_SELECTED)
+
         self.click(wait_for(f"the row of {device_id}", name_cell, 10))
-        wait_for(f"the row of {device_id} selected", lambda: (lambda cell: cell is not None and cell.getState().contains(
-            pyatspi.STATE_SELECTED))(name_cell()), 10)
+        wait_for(f"the row of {device_id} selected", selected, 10)
 
     def type_address(self, window_title, field, address):
         """Puts an address into an address field from the keyboard: everything selected and
@@ -414,6 +467,7 @@ class DesktopProgram(unittest.TestCase):
     def tearDownClass(cls):
         cls.buses.close()
         cls.display.close()
+        end_orphans()
 
     def start(self, *arguments, **options):
         program = Scoutor(self.display, self.buses, *arguments, **options)
@@ -536,7 +590,7 @@ class DesktopProgram(unittest.TestCase):
         self.assertFalse(showing(find(program.main_window(), pyatspi.ROLE_IMAGE, "Not reachable sign")[0]))
 
     def test_6_an_upgrade_uploads_the_image_to_tftpd_in_the_devices_namespace(self):
-        root = tempfile.mkdtemp(prefix="scoutor-e2e-tftpd-")
+        root = temporary_folder("scoutor-e2e-tftpd-")
         self.addCleanup(shutil.rmtree, root, True)
         served = os.path.join(root, "served")
         os.mkdir(served)
@@ -575,7 +629,7 @@ class DesktopProgram(unittest.TestCase):
             self.assertEqual(arrived.read(), sent.read())
 
     def test_7_a_renamed_executable_renames_the_window_and_d_shows_the_log(self):
-        folder = tempfile.mkdtemp(prefix="scoutor-e2e-name-")
+        folder = temporary_folder("scoutor-e2e-name-")
         self.addCleanup(shutil.rmtree, folder, True)
         renamed = os.path.join(folder, "Finder.bin")
         shutil.copy2(SCOUTOR, renamed)
@@ -590,4 +644,8 @@ class DesktopProgram(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(verbosity=2)
+    try:
+        unittest.main(verbosity=2)
+    except KeyboardInterrupt:
+        print("interrupted", file=sys.stderr)
+        sys.exit(143)
