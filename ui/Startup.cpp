@@ -12,7 +12,6 @@
 #include "runtime/NamedLock.h"
 #include "ui/About.h"
 #include "ui/Activation.h"
-#include "ui/Automation.h"
 #include "ui/Devicecomm.h"
 #include "ui/Devices.h"
 #include "ui/EngineUpgrade.h"
@@ -94,7 +93,6 @@ int RunWindows(TQtEventLoop& loop) {
   vep.LogLine = LogLine;
   vep.HandleUpgradeProgress = HandleUpgradeProgress;
   TActivationServer activation(kProgramLock, main);
-  TAutomation::FromEnvironment(main);
 
   // Closing the main window ends the program, also while the log window is open.
   log.setAttribute(Qt::WA_QuitOnClose, false);
