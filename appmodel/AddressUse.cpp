@@ -25,6 +25,7 @@ TAddressUseCheck::~TAddressUseCheck() { Cancel(); }
 void TAddressUseCheck::Start(const std::string& address, const std::string& deviceID,
                              std::function<void()> checked) {
   Cancel();
+  ++Starts;
   Address = address;
   DeviceID = deviceID;
   Checked = std::move(checked);
@@ -37,10 +38,10 @@ void TAddressUseCheck::Start(const std::string& address, const std::string& devi
     });
     return;
   }
-  // Nothing to wait for; the answer still comes on a later turn of the loop, as promised.
-  Posted = Loop.StartSingleShot(0, [this] {
-    Posted = 0;
-    Gathered(std::nullopt);
+  // Nothing to wait for; the answer still comes on a later turn of the loop, as promised, and
+  // not at all when the check was cancelled or started again meanwhile.
+  Loop.Post([this, alive = std::weak_ptr<int>(Alive), start = Starts] {
+    if (alive.lock() && start == Starts && Checked) Gathered(std::nullopt);
   });
 }
 
@@ -59,8 +60,6 @@ void TAddressUseCheck::Gathered(std::optional<TCheckResult> ping) {
 void TAddressUseCheck::Cancel() {
   if (PingId && Ping.Cancel) Ping.Cancel(*PingId);
   PingId.reset();
-  if (Posted != 0) Loop.StopTimer(Posted);
-  Posted = 0;
   Checked = nullptr;
 }
 

@@ -7,6 +7,7 @@
 // first. The check is asynchronous: the ping (where the caller has the time for one, up to
 // 5 s) runs on the loop while the caller goes on, e.g. scanning. Main loop thread only.
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -51,7 +52,9 @@ class TAddressUseCheck {
   std::string DeviceID;
   std::function<void()> Checked;
   std::optional<TCheckId> PingId;
-  TTimerId Posted = 0;
+  // A step posted by a check that is gone or was started again finds out by these.
+  std::shared_ptr<int> Alive = std::make_shared<int>(0);
+  unsigned Starts = 0;
   // What was found when checked.
   std::string LocalUser;
   std::string HostUser;

@@ -21,14 +21,14 @@ std::optional<std::string> CompleteGateway(const std::string& text) {
   return text.empty() ? std::optional<std::string>(kNone) : CompleteAddress(text);
 }
 
-std::string NotComplete(const std::string& field, const std::string& text) {
-  if (text.empty()) return field + " is empty";
-  return field + " " + text + " is not a complete address (four numbers from 0 to 255)";
-}
-
 }  // namespace
 
 std::optional<std::string> CompleteAddress(const std::string& text) { return CanonicalIPv4(text); }
+
+std::string IncompleteAddressProblem(const std::string& field, const std::string& text) {
+  if (text.empty()) return field + " is empty";
+  return field + " " + text + " is not a complete address (four numbers from 0 to 255)";
+}
 
 std::string SettingsProblem(const std::string& address, const std::string& mask,
                             const std::string& gateway) {
@@ -60,11 +60,11 @@ std::string SettingsProblem(const std::string& address, const std::string& mask,
 std::string SendingProblem(const TIPSettings& settings, const TSettingsFieldNames& fieldNames) {
   if (settings.DHCP) return {};
   const std::optional<std::string> address = CompleteAddress(settings.Address);
-  if (!address) return NotComplete(fieldNames.Address, settings.Address);
+  if (!address) return IncompleteAddressProblem(fieldNames.Address, settings.Address);
   const std::optional<std::string> mask = CompleteAddress(settings.Mask);
-  if (!mask) return NotComplete(fieldNames.Mask, settings.Mask);
+  if (!mask) return IncompleteAddressProblem(fieldNames.Mask, settings.Mask);
   const std::optional<std::string> gateway = CompleteGateway(settings.Gateway);
-  if (!gateway) return NotComplete(fieldNames.Gateway, settings.Gateway);
+  if (!gateway) return IncompleteAddressProblem(fieldNames.Gateway, settings.Gateway);
   return SettingsProblem(*address, *mask, *gateway);
 }
 

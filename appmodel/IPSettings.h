@@ -22,6 +22,10 @@ struct TIPSettings {
 // anything else: a group above 255, a missing group, a partly filled field.
 std::optional<std::string> CompleteAddress(const std::string& text);
 
+// The problem of a field (named as the user knows it) whose text is not a complete address:
+// "FIELD is empty", or "FIELD TEXT is not a complete address (four numbers from 0 to 255)".
+std::string IncompleteAddressProblem(const std::string& field, const std::string& text);
+
 // Why static settings (canonical dotted texts) cannot work, or empty: 0.0.0.0 or
 // 255.255.255.255, a mask that is not one run of ones from the top or that leaves fewer than
 // two host bits (/31 and /32 have no room for a device beside its gateway and broadcast), the

@@ -61,9 +61,10 @@ void TUpgradeAttempts::Log(const char* line) {
 TUpload EngineUpload(TEventLoop& loop) {
   return [&loop](const std::string& file, const std::string& address, TAttemptDone done) {
     if (EngineInstance != nullptr && EngineInstance->StartUpgrade(file, address, done)) return;
-    loop.Post([done = std::move(done)] {
-      done({TUpgradeResult::OtherFailure, std::string("An upload is already running")});
-    });
+    const std::string reason =
+        EngineInstance != nullptr ? "An upload is already running" : "No protocol engine";
+    if (EngineInstance != nullptr) EngineInstance->ReportMessage("Upgrade failed with reason: " + reason);
+    loop.Post([done = std::move(done), reason] { done({TUpgradeResult::OtherFailure, reason}); });
   };
 }
 

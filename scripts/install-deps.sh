@@ -11,13 +11,18 @@ packages=(
   tftpd-hpa atftp curl
   qt6-base-dev qt6-svg-dev xvfb xauth imagemagick
   xdotool x11-utils python3 python3-pyatspi at-spi2-core dbus desktop-file-utils appstream dpkg-dev
-  fping help2man man-db bash-completion
+  fping help2man man-db bash-completion locales
 )
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# The tests of the name order compare names in a real locale's collation.
+collation_locale() { locale -a 2>/dev/null | grep -qix 'en_US.utf8'; }
+if ! collation_locale && [ "$(id -u)" -eq 0 ] && command -v localedef >/dev/null; then
+  localedef -i en_US -f UTF-8 en_US.UTF-8 || echo "install-deps: could not make en_US.UTF-8" >&2
+fi
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -25,4 +25,10 @@ std::string CanonicalAddress(const std::string& text) {
   return CanonicalIPv4(text).value_or(text);
 }
 
+std::string AsSentence(std::string problem) {
+  if (!problem.empty() && problem[0] >= 'a' && problem[0] <= 'z') problem[0] -= 'a' - 'A';
+  if (!problem.empty() && problem.back() != '.') problem += '.';
+  return problem;
+}
+
 }  // namespace scoutor

@@ -17,4 +17,7 @@ std::string CompactIPText(const std::string& text);
 // never an octal one; any other text is returned as it is.
 std::string CanonicalAddress(const std::string& text);
 
+// A problem text of the device rules as a message: "the mask ..." becomes "The mask ....".
+std::string AsSentence(std::string problem);
+
 }  // namespace scoutor

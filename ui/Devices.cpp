@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QCollator>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QFrame>
@@ -26,6 +25,8 @@
 #include <array>
 #include <initializer_list>
 
+#include "appmodel/DeviceOrder.h"
+#include "appmodel/IPSettings.h"
 #include "protocol/VEP.h"
 #include "ui/Icons.h"
 #include "ui/QtNotifier.h"
@@ -60,6 +61,7 @@ constexpr const char* kLegend = "= device is not reachable. Try using Auto IP.";
 constexpr const char* kNotReachable = "device is not reachable";
 constexpr const char* kWebFailedBefore = "An error occured. Please open ";
 constexpr const char* kWebFailedAfter = " from your browser.";
+const std::string kAutoIPRefused = "Auto IP found no address it can give the device: ";
 // Names for assistive technology where the control shows no text of its own.
 constexpr const char* kDeviceListName = "Devices";
 constexpr const char* kProgressName = "Scan progress";
@@ -85,6 +87,8 @@ constexpr int kProgressTicks = 16;
 // Rows added in one turn of the loop at most (each costs a sorted insertion into the list).
 constexpr int kRowsPerTurn = 40;
 constexpr int kScanTickMs = 125;
+// How long Auto IP's set-IP request listens for the device's acknowledgement.
+constexpr int kAutoIPAnswerMs = 3000;
 constexpr QSize kDefaultSize{523, 300};
 constexpr QSize kSmallestSize{300, 200};
 constexpr QSize kToolButtonSize{52, 36};
@@ -128,11 +132,12 @@ TDeviceForm::TDeviceForm(TDeviceFormSeams seams, TEventLoop& loop, TVEPFunctions
       Seams(std::move(seams)),
       Loop(loop),
       Interface(std::make_unique<TVEPInterface>(loop, functions)),
+      AutoIPCheck({}, loop),
+      AutoIPRequest(*Interface, loop),
       ScanTimer(loop) {
   RegisterIcons();
   setWindowTitle(ApplicationTitle());
   setWindowIcon(QIcon(":/icons/scoutor.svg"));
-  Collator.setCaseSensitivity(Qt::CaseSensitive);
   ScanTimer.SetInterval(kScanTickMs);
   ScanTimer.OnTimer = [this] { ScanTimerTimer(); };
 
@@ -435,17 +440,39 @@ void TDeviceForm::PostToWindow(std::function<void()> step) {
   });
 }
 
-int TDeviceForm::SortedPosition(const QString& name) const {
-  // After the rows of the same name, so that they stay in the order they came.
+namespace {
+
+// The parts of a row that its place in the order depends on.
+TDeviceInfo RowDevice(const QTreeWidgetItem& row) {
+  TDeviceInfo device;
+  device.Name = row.text(kName).toStdString();
+  device.Type = row.text(kType).toStdString();
+  device.IPAddress = row.text(kIPAddress).toStdString();
+  device.ID = row.text(kID).toStdString();
+  device.Interface = row.text(kInterface).toStdString();
+  return device;
+}
+
+}  // namespace
+
+// Names as vepctl lists them: the user's collation, case-sensitive, equal names by ID.
+int TDeviceForm::SortedPosition(const TDeviceInfo& info) const {
   int low = 0, high = DeviceList->topLevelItemCount();
   while (low < high) {
     const int middle = low + (high - low) / 2;
-    if (Collator.compare(name, DeviceList->topLevelItem(middle)->text(kName)) < 0)
+    if (ComesBefore(info, RowDevice(*DeviceList->topLevelItem(middle)), TDeviceOrder::Name))
       high = middle;
     else
       low = middle + 1;
   }
   return low;
+}
+
+std::vector<TDeviceInfo> TDeviceForm::ListedDevices() const {
+  std::vector<TDeviceInfo> devices;
+  for (int i = 0; i < DeviceList->topLevelItemCount(); ++i)
+    devices.push_back(RowDevice(*DeviceList->topLevelItem(i)));
+  return devices;
 }
 
 void TDeviceForm::AddRow(const TDeviceInfo& info, bool reachable) {
@@ -464,7 +491,7 @@ void TDeviceForm::AddRow(const TDeviceInfo& info, bool reachable) {
     ProblemImage->show();
     ProblemLabel->show();
   }
-  DeviceList->insertTopLevelItem(SortedPosition(row->text(kName)), row);
+  DeviceList->insertTopLevelItem(SortedPosition(info), row);
   ListedIDs.insert(info.ID);
 
   if (info.ID == LastSelectedID || SelectedRow() == nullptr) DeviceList->setCurrentItem(row);
@@ -534,17 +561,36 @@ void TDeviceForm::AutoSetIPExecute() {
       });
 }
 
+// The chosen address goes to the device only when its settings can work and no listed
+// device, nor this host, holds it; the fresh scan shows the result.
 void TDeviceForm::AutoIPChosen(const std::string& deviceID, const TAddressChoice& choice) {
-  ChoosingAddress = false;
-  ActionList1Update();
   if (!choice.Found) {
+    ChoosingAddress = false;
+    ActionList1Update();
     if (!choice.Error.empty() && Interface->LogLine) Interface->LogLine("Auto IP: " + choice.Error);
     return;
   }
-  TVEPNodeID node{};
-  VEPMacToID(deviceID.c_str(), node.data());
-  Interface->SetIP(node, choice.Address, choice.Mask, choice.Gateway, false);
-  ScanExecute();
+  const TIPSettings settings{false, choice.Address, choice.Mask, choice.Gateway};
+  if (const std::string problem = SendingProblem(settings); !problem.empty()) {
+    AutoIPRefused(problem);
+    return;
+  }
+  AutoIPCheck.Start(choice.Address, deviceID, [this, deviceID, settings] {
+    if (const std::string user = AutoIPCheck.User(ListedDevices()); !user.empty()) {
+      AutoIPRefused(settings.Address + " is already in use by " + user);
+      return;
+    }
+    ChoosingAddress = false;
+    AutoIPRequest.SetIP(deviceID, settings, kAutoIPAnswerMs);
+    ScanExecute();
+  });
+}
+
+void TDeviceForm::AutoIPRefused(const std::string& problem) {
+  ChoosingAddress = false;
+  ActionList1Update();
+  ShowBox(this, QMessageBox::Critical, ApplicationTitle(),
+          QString::fromStdString(texts::kAutoIPRefused + problem + "."));
 }
 
 void TDeviceForm::AboutExecute() {

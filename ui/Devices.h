@@ -7,7 +7,6 @@
 // Nothing here blocks the window: every new device's ping runs on the core's reachability
 // service and its row is added, with its final icon, when the check ends; Auto IP's address
 // choice runs the same way. Main thread only.
-#include <QCollator>
 #include <QMainWindow>
 
 #include <deque>
@@ -18,6 +17,10 @@
 #include <unordered_set>
 #include <utility>
 
+#include <vector>
+
+#include "appmodel/AddressUse.h"
+#include "appmodel/DeviceRequest.h"
 #include "appmodel/VEPInterface.h"
 #include "runtime/Timer.h"
 #include "ui/DeviceFormSeams.h"
@@ -44,6 +47,8 @@ class TDeviceForm : public QMainWindow {
   TVEPInterface& VEPInterface() { return *Interface; }
 
   void ScanExecute();
+  // The devices the list shows, in its order.
+  std::vector<TDeviceInfo> ListedDevices() const;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -64,7 +69,7 @@ class TDeviceForm : public QMainWindow {
   void CountRowThisTurn();
   void PostToWindow(std::function<void()> step);
   void AddRow(const TDeviceInfo& info, bool reachable);
-  int SortedPosition(const QString& name) const;
+  int SortedPosition(const TDeviceInfo& info) const;
   void CancelPendingChecks();
   void ActionList1Update();
   QTreeWidgetItem* SelectedRow() const;
@@ -75,12 +80,16 @@ class TDeviceForm : public QMainWindow {
   void WebserverExecute();
   void AutoSetIPExecute();
   void AutoIPChosen(const std::string& deviceID, const TAddressChoice& choice);
+  void AutoIPRefused(const std::string& problem);
   void AboutExecute();
   void ExitExecute();
 
   TDeviceFormSeams Seams;
   TEventLoop& Loop;
   std::unique_ptr<TVEPInterface> Interface;
+  // Auto IP's check of its chosen address against the list, and its set-IP request.
+  TAddressUseCheck AutoIPCheck;
+  TDeviceRequest AutoIPRequest;
   std::string LastSelectedID;
   TTimer ScanTimer;
   // Devices whose reachability check is still running, by ID: they count as listed already.
@@ -88,8 +97,6 @@ class TDeviceForm : public QMainWindow {
   // The ID column of the list as a set, so that a reply of a listed device costs no walk
   // through thousands of rows.
   std::unordered_set<std::string> ListedIDs;
-  // Names in the user's locale, upper and lower case told apart.
-  QCollator Collator;
   // Rows whose checks have ended, waiting for a later turn of the loop.
   std::deque<std::pair<TDeviceInfo, bool>> RowsWaiting;
   int RowsThisTurn = 0;

@@ -7,7 +7,6 @@
 #include <QRadioButton>
 #include <QShowEvent>
 
-#include "protocol/VEP.h"
 #include "ui/AddressText.h"
 #include "ui/Devicecomm.h"
 #include "ui/Log.h"
@@ -24,15 +23,24 @@ const char* const kExplanation =
     "is preferred if it is available.\n\n"
     "If the IP address in the device list is 0.0.0.0 then a DHCP server is not available.";
 
-// What goes to the device: the stripped field, in canonical form when it is a full address.
-std::string FieldAddress(const TMaskedAddressEdit& field) {
-  return CanonicalAddress(StripBlanks(field.text().toStdString()));
+const TSettingsFieldNames kFieldNames{"IP address", "Subnet mask", "Default gateway"};
+
+// The field's address text; a field without a digit is empty.
+std::string FieldText(const TMaskedAddressEdit& field) {
+  const std::string stripped = StripBlanks(field.text().toStdString());
+  return stripped == "..." ? std::string() : stripped;
 }
 
 }  // namespace
 
-TIPConfigForm::TIPConfigForm(TVEPInterface& vep, TDeviceCommForm& wait, QWidget* parent)
-    : QDialog(parent), Vep(vep), Wait(wait) {
+TIPConfigForm::TIPConfigForm(TVEPInterface& vep, TDeviceCommForm& wait, TEventLoop& loop,
+                             QWidget* parent)
+    : QDialog(parent),
+      Vep(vep),
+      Wait(wait),
+      SettingsRequest(vep, loop),
+      ApplyRequest(vep, loop),
+      UseCheck({}, loop) {
   setWindowTitle("IP Address Properties");
   setAccessibleName("IP Address Properties");
   setFixedSize(447, 192);
@@ -85,32 +93,41 @@ TMaskedAddressEdit* TIPConfigForm::AddField(const QString& label, int top) {
   return field;
 }
 
-TVEPNodeID TIPConfigForm::DeviceNodeID() const {
-  TVEPNodeID id{};
-  VEPMacToID(DeviceID.toStdString().c_str(), id.data());
-  return id;
-}
-
-// A window restored from minimised gets a spontaneous show event: that is no new showing.
 void TIPConfigForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (!event->spontaneous()) FormShow();
 }
 
-// Whatever the outcome of the wait, the dialog then takes input; without a reply the fields
-// keep what they showed last time.
+// Whatever the outcome of the wait, the dialog then takes input. The fields show this device's
+// settings: its reply, or without one its last reply, or the untouched fields of the first
+// showing; never what another device told.
 void TIPConfigForm::FormShow() {
-  const TVEPNodeID id = DeviceNodeID();
-  Vep.OnIPConfig.Set(this, [this](TVEPInterface&, const TDeviceInfo& info) { IPConfigReceived(info); });
-  Vep.GetIP(id);
+  UseCheck.Cancel();
+  ApplyRequest.Stop();
+  const auto last = LastSettings.find(DeviceID.toStdString());
+  if (last != LastSettings.end()) {
+    ShowSettings(last->second);
+  } else {
+    for (TMaskedAddressEdit* field : {IPAddress, SubnetMask, DefaultGateway})
+      field->SetAddressText({});
+    AddrAuto->setChecked(true);
+  }
+  // A reply that comes after the wait still fills the fields, until Apply sends settings.
+  SettingsRequest.OnAnswer = [this](const TDeviceInfo& info) { IPConfigReceived(info); };
+  SettingsRequest.GetIP(DeviceID.toStdString(), 0);
   Wait.exec();
 }
 
-void TIPConfigForm::IPConfigReceived(const TDeviceInfo& info) {
+void TIPConfigForm::ShowSettings(const TDeviceInfo& info) {
   IPAddress->SetAddressText(QString::fromStdString(info.IPAddress));
   DefaultGateway->SetAddressText(QString::fromStdString(info.DefaultGateway));
   SubnetMask->SetAddressText(QString::fromStdString(info.SubnetMask));
   (info.DHCP ? AddrAuto : AddrStatic)->setChecked(true);
+}
+
+void TIPConfigForm::IPConfigReceived(const TDeviceInfo& info) {
+  LastSettings[info.ID] = info;
+  ShowSettings(info);
   Wait.EndWithOk();
   LogLine("Got IP");
 }
@@ -121,16 +138,52 @@ void TIPConfigForm::IPConfigApplied() { Wait.EndWithOk(); }
 // text either way. Apply is always enabled.
 void TIPConfigForm::ActionList1Update() { AddressPanel->setEnabled(AddrStatic->isChecked()); }
 
+TIPSettings TIPConfigForm::FieldSettings() const {
+  return {AddrAuto->isChecked(), FieldText(*IPAddress), FieldText(*SubnetMask),
+          FieldText(*DefaultGateway)};
+}
+
+// Settings that cannot work, or a field that is not a complete address, are refused with what
+// is wrong; nothing is sent and the dialog stays open. A static address is first checked
+// against this host, the listed devices and the neighbour table.
 void TIPConfigForm::ApplyExecute() {
+  if (UseCheck.Running()) return;
   if (StripBlanks(IPAddress->text().toStdString()) == "...") {
     ShowBox(this, QMessageBox::Critical, ApplicationTitle(), "IP address must be entered.");
     return;
   }
-  const TVEPNodeID id = DeviceNodeID();
-  Vep.OnIPConfig.Set(this, [this](TVEPInterface&, const TDeviceInfo&) { IPConfigApplied(); });
-  Vep.SetIP(id, FieldAddress(*IPAddress), FieldAddress(*SubnetMask), FieldAddress(*DefaultGateway),
-            AddrAuto->isChecked());
-  if (Wait.exec() == QDialog::Accepted) accept();
+  const TIPSettings settings = FieldSettings();
+  if (const std::string problem = SendingProblem(settings, kFieldNames); !problem.empty()) {
+    ShowBox(this, QMessageBox::Critical, ApplicationTitle(), QString::fromStdString(AsSentence(problem)));
+    return;
+  }
+  if (settings.DHCP) {
+    SendSettings(settings);
+    return;
+  }
+  UseCheck.Start(SettingsToSend(settings).Address, DeviceID.toStdString(),
+                 [this, settings] { AddressChecked(settings); });
+}
+
+void TIPConfigForm::AddressChecked(const TIPSettings& settings) {
+  const std::string address = SettingsToSend(settings).Address;
+  const std::string user = UseCheck.User(ListedDevices ? ListedDevices() : std::vector<TDeviceInfo>{});
+  if (!user.empty() &&
+      ShowBox(this, QMessageBox::Question, ApplicationTitle(),
+              QString::fromStdString(address + " is already in use by " + user +
+                                     ". Send it to the device all the same?"),
+              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+    return;
+  SendSettings(settings);
+}
+
+void TIPConfigForm::SendSettings(const TIPSettings& settings) {
+  SettingsRequest.Stop();
+  ApplyRequest.OnAnswer = [this](const TDeviceInfo&) { IPConfigApplied(); };
+  ApplyRequest.SetIP(DeviceID.toStdString(), settings, 0);
+  const bool confirmed = Wait.exec() == QDialog::Accepted;
+  ApplyRequest.Stop();
+  if (confirmed) accept();
 }
 
 }  // namespace scoutor

@@ -23,8 +23,10 @@ void SetApplicationTitleFromExecutable() {
 }
 
 QMessageBox::StandardButton ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
-                                    const QString& text, QMessageBox::StandardButtons buttons) {
+                                    const QString& text, QMessageBox::StandardButtons buttons,
+                                    QMessageBox::StandardButton defaultButton) {
   QMessageBox box(icon, caption, text, buttons, parent);
+  if (defaultButton != QMessageBox::NoButton) box.setDefaultButton(defaultButton);
   box.setAccessibleName(caption);
   box.setAccessibleDescription(text);
   return static_cast<QMessageBox::StandardButton>(box.exec());

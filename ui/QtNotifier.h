@@ -29,7 +29,8 @@ void SetApplicationTitleFromExecutable();
 // caption and its accessible description the text. Returns the button pressed.
 QMessageBox::StandardButton ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
                                     const QString& text,
-                                    QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+                                    QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 
 // The standard error box: `text`, the application title as caption, a stop sign and OK.
 void ShowErrorBox(QWidget* parent, const QString& text);

@@ -14,7 +14,7 @@
 #include "ui/Activation.h"
 #include "ui/Devicecomm.h"
 #include "ui/Devices.h"
-#include "ui/EngineUpgrade.h"
+#include "appmodel/UpgradeAttempts.h"
 #include "ui/Ipconfig.h"
 #include "ui/Log.h"
 #include "ui/MaskedAddressEdit.h"
@@ -84,9 +84,10 @@ int RunWindows(TQtEventLoop& loop) {
   TDialogs dialogs;
   TDeviceForm main(DesktopSeams(reachability, chooser, dialogs), loop);
   TVEPInterface& vep = main.VEPInterface();
-  TUpgradeForm upgrade(EngineUpgradeStarter(), loop, loop.Clock(), &main);
+  TUpgradeForm upgrade(EngineUpload(), loop, &main);
   TDeviceCommForm wait(loop, &main);
-  TIPConfigForm ipConfig(vep, wait, &main);
+  TIPConfigForm ipConfig(vep, wait, loop, &main);
+  ipConfig.ListedDevices = [&main] { return main.ListedDevices(); };
   TAboutForm about(&main);
   TLogForm log;
   dialogs = {&upgrade, &ipConfig, &about};

@@ -11,7 +11,7 @@
 
 #include <algorithm>
 
-#include "protocol/UpgradeOutcome.h"
+#include "appmodel/IPSettings.h"
 #include "ui/AddressText.h"
 #include "ui/Log.h"
 #include "ui/MaskedAddressEdit.h"
@@ -24,7 +24,6 @@ namespace {
 
 TUpgradeForm* Installed = nullptr;
 
-constexpr std::int32_t kOtherFailure = 3;
 constexpr int kPauseStepMs = 100;
 
 QLabel* GroupLabel(QGroupBox* group, const QString& text, int top) {
@@ -35,9 +34,8 @@ QLabel* GroupLabel(QGroupBox* group, const QString& text, int top) {
 
 }  // namespace
 
-TUpgradeForm::TUpgradeForm(TUpgradeStarter startUpgrade, TEventLoop& loop, TClock& clock,
-                           QWidget* parent)
-    : QDialog(parent), StartUpgrade(std::move(startUpgrade)), Clock(clock), PauseTimer(loop) {
+TUpgradeForm::TUpgradeForm(TUpload upload, TEventLoop& loop, QWidget* parent)
+    : QDialog(parent), Attempts(std::move(upload), loop), PauseTimer(loop) {
   setWindowTitle("Flash Upgrade");
   setAccessibleName("Flash Upgrade");
   setFixedSize(438, 133);
@@ -99,6 +97,8 @@ TUpgradeForm::TUpgradeForm(TUpgradeStarter startUpgrade, TEventLoop& loop, TCloc
 
   PauseTimer.SetInterval(kPauseStepMs);
   PauseTimer.OnTimer = [this] { PauseTimerTimer(); };
+  Attempts.OnLogLine = [](const std::string& line) { LogLine(line); };
+  Attempts.OnPhaseChange = [this] { PhaseChanged(); };
 
   connect(ChooseButton, &QPushButton::clicked, this, [this] { ChooseButtonClick(); });
   connect(UpgradeButton, &QPushButton::clicked, Upgrade, &QAction::trigger);
@@ -127,58 +127,42 @@ void TUpgradeForm::UpgradeUpdate() {
                       !CompactIPText(IPAddress->text().toStdString()).empty());
 }
 
+// An address that is not complete ("10.77.1.299", "10.1.2.") is refused before anything is
+// sent; one typed with leading zeros ("010.001.002.003") is 10.1.2.3, never an octal reading.
 void TUpgradeForm::UpgradeExecute() {
   if (Upgrading) return;
+  const std::string typed = CompactIPText(IPAddress->text().toStdString());
+  const std::optional<std::string> address = CompleteAddress(typed);
+  if (!address) {
+    ShowBox(this, QMessageBox::Critical, ApplicationTitle(),
+            QString::fromStdString(AsSentence(IncompleteAddressProblem("The IP address", typed))));
+    return;
+  }
   Upgrading = true;
   CancelButton->setEnabled(false);
   UpgradeUpdate();
-  // The address the user sees: "010.001.002.003" is 10.1.2.3, never an octal reading.
-  Address = CanonicalAddress(CompactIPText(IPAddress->text().toStdString()));
-  File = FileName->text().toStdString();
-  StartAttempt(1);
+  Attempts.Start(FileName->text().toStdString(), *address);
 }
 
-// An upload that cannot start counts as a failure of that attempt; its reason goes to the log.
-void TUpgradeForm::StartAttempt(int attempt) {
-  bool started = false;
-  try {
-    started = StartUpgrade(
-        File, Address, [this, attempt](std::int32_t result) { AttemptEnded(attempt, result); });
-  } catch (const std::exception& error) {
-    LogLine(error.what());
+void TUpgradeForm::PhaseChanged() {
+  switch (Attempts.Phase()) {
+    case TUpgradeAttempts::TPhase::Pausing:
+      Progress->setMaximum(100);
+      Progress->setValue(0);
+      PauseTimer.SetEnabled(true);
+      break;
+    case TUpgradeAttempts::TPhase::Ended:
+      PauseTimer.SetEnabled(false);
+      UpgradeEnded(Attempts.Outcome().Succeeded());
+      break;
+    case TUpgradeAttempts::TPhase::Uploading:
+    case TUpgradeAttempts::TPhase::Idle:
+      PauseTimer.SetEnabled(false);
+      break;
   }
-  if (!started) AttemptEnded(attempt, kOtherFailure);
 }
 
-void TUpgradeForm::AttemptEnded(int attempt, std::int32_t result) {
-  if (attempt == 2) {
-    LogLine(result == 0 ? "Second upgrade succeeded" : "Second Upgrade Failed");
-    UpgradeEnded(result == 0);
-    return;
-  }
-  if (!TryAgainAfterPause(result)) {
-    LogLine(result == 0 ? "Upgrade succeeded" : "Upgrade Failed");
-    UpgradeEnded(result == 0);
-    return;
-  }
-  // The device refused access: it may still be busy with the last upload, so wait and retry.
-  LogLine("First Upgrade Failed");
-  LogLine("Delay 10 seconds");
-  Progress->setMaximum(100);
-  Progress->setValue(0);
-  PauseStartMs = Clock.NowMs();
-  PauseTimer.SetEnabled(true);
-}
-
-void TUpgradeForm::PauseTimerTimer() {
-  if (Clock.NowMs() - PauseStartMs < kUpgradeRetryPauseMs) {
-    Progress->setValue(Progress->value() + 1);
-    return;
-  }
-  PauseTimer.SetEnabled(false);
-  LogLine("Attempting second upgrade");
-  StartAttempt(2);
-}
+void TUpgradeForm::PauseTimerTimer() { Progress->setValue(Progress->value() + 1); }
 
 void TUpgradeForm::UpgradeEnded(bool succeeded) {
   Progress->hide();

@@ -17,7 +17,7 @@
 #include "protocol/StartEngine.h"
 #include "tests/ui/TftpdPeer.h"
 #include "tests/ui/UiTest.h"
-#include "ui/EngineUpgrade.h"
+#include "appmodel/UpgradeAttempts.h"
 #include "ui/MaskedAddressEdit.h"
 #include "ui/QtEventLoop.h"
 #include "ui/Upgrade.h"
@@ -65,13 +65,13 @@ struct TAttempts {
   std::vector<Clock::time_point> Started;
   std::vector<Clock::time_point> Ended;
 
-  TUpgradeStarter Around(TUpgradeStarter start) {
-    return [this, start](const std::string& file, const std::string& address,
-                         std::function<void(std::int32_t)> done) {
+  TUpload Around(TUpload upload) {
+    return [this, upload](const std::string& file, const std::string& address,
+                          TAttemptDone done) {
       Started.push_back(Clock::now());
-      return start(file, address, [this, done](std::int32_t result) {
+      upload(file, address, [this, done](const TUpgradeOutcome& outcome) {
         Ended.push_back(Clock::now());
-        done(result);
+        done(outcome);
       });
     };
   }
@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
   TVEPInterface vep(loop);
   vep.HandleUpgradeProgress = HandleUpgradeProgress;
   TAttempts attempts;
-  TUpgradeForm form(attempts.Around(EngineUpgradeStarter()), loop, loop.Clock());
+  TUpgradeForm form(attempts.Around(EngineUpload()), loop);
   form.FileName->setText(QString::fromStdString(image));
   form.IPAddress->SetAddressText(test::TTftpdPeer::kServerAddress);
   TTickRecorder ticks(loop);

@@ -4,7 +4,6 @@
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
-#include <QCollator>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -16,14 +15,18 @@
 #include <QToolButton>
 #include <QTemporaryDir>
 #include <QToolTip>
+#include <QScopeGuard>
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <clocale>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "tests/hostnet/MadeUpNeighbourTable.h"
 #include "tests/ui/UiTest.h"
 #include "ui/Devices.h"
 #include "ui/QtEventLoop.h"
@@ -146,6 +149,7 @@ class DeviceFormTest : public QObject {
   void theLegendAppearsWithTheFirstSignAndHidesAtEveryScan();
   void autoIPIsEnabledOnlyOnARowWithTheSign();
   void autoIPGivesTheChosenAddressToTheDeviceSelectedWhenItBegan();
+  void autoIPRefusesAnAddressAListedDeviceHoldsOrSettingsThatCannotWork();
   void aFailedAutoIPChoiceDoesNothing();
   void ctrlSDuringAScanStartsItOver();
   void configureCancelLeavesTheListAndOkRefillsIt();
@@ -261,6 +265,11 @@ void DeviceFormTest::aDeviceHeardManyTimesGivesOneRowFromItsFirstReply() {
 }
 
 void DeviceFormTest::rowsAreSortedByNameLocaleAwareAndSameNamesStandTogether() {
+  // Names are ordered by the user's collation, as vepctl orders them.
+  const std::string previous = setlocale(LC_COLLATE, nullptr);
+  if (setlocale(LC_COLLATE, "en_US.UTF-8") == nullptr)
+    QSKIP("needs the en_US.UTF-8 locale (localedef -i en_US -f UTF-8 en_US.UTF-8)");
+  const auto restore = qScopeGuard([&previous] { setlocale(LC_COLLATE, previous.c_str()); });
   ListedReachable({"Zeta", "02:00:00:00:00:01", "10.0.0.11"});
   ListedReachable({"cam", "02:00:00:00:00:02", "10.0.0.12"});
   ListedReachable({"alpha", "02:00:00:00:00:03", "10.0.0.13"});
@@ -349,10 +358,8 @@ void DeviceFormTest::rowsOfManyChecksEndingAtOnceFollowOverTheNextTurnsOfTheLoop
   Loop->Advance(0);
   QCOMPARE(List()->topLevelItemCount(), 100);
   QStringList sorted = Column(0);
-  QCollator collator;
-  collator.setCaseSensitivity(Qt::CaseSensitive);
   for (int row = 1; row < sorted.size(); ++row)
-    QVERIFY(collator.compare(sorted[row - 1], sorted[row]) <= 0);
+    QVERIFY(std::strcoll(sorted[row - 1].toUtf8(), sorted[row].toUtf8()) <= 0);
 
   // Rows still waiting when a scan starts belong to the list that is gone.
   Action("Scan")->trigger();
@@ -395,10 +402,44 @@ void DeviceFormTest::autoIPGivesTheChosenAddressToTheDeviceSelectedWhenItBegan()
   Select(0);                                   // the window stays usable meanwhile
   QVERIFY(!Action("AutoSetIP")->isEnabled());
   const int discoversBefore = Calls->Discovers;
+  test::TMadeUpNeighbourTable neighbours;
   Desktop->ChoiceDone({true, "10.0.0.2", "255.255.255.0", "10.0.0.254", ""});
+  QVERIFY(Calls->SetIPs.empty());  // the address is checked against the list first
+  Loop->Advance(0);
   QCOMPARE(Calls->SetIPs, std::vector<std::string>{"33 10.0.0.2 255.255.255.0 10.0.0.254 0"});
   QCOMPARE(Calls->Discovers, discoversBefore + 1);
   QCOMPARE(List()->topLevelItemCount(), 0);  // the fresh scan shows the result
+}
+
+// A choice that another listed device holds, or whose settings cannot work, is refused with
+// what is wrong; nothing is sent and no scan starts.
+void DeviceFormTest::autoIPRefusesAnAddressAListedDeviceHoldsOrSettingsThatCannotWork() {
+  test::TMadeUpNeighbourTable neighbours;
+  ListedReachable(kFar, TReachability::NotReachable);
+  ListedReachable(kBridge);
+  Select(1);
+  const int discoversBefore = Calls->Discovers;
+  const std::pair<TAddressChoice, QString> cases[] = {
+      {{true, kBridge.IPAddress, "255.255.255.0", "10.0.0.254", ""},
+       QString("Auto IP found no address it can give the device: %1 is already in use by device "
+               "%2 (it answered the scan from there).")
+           .arg(kBridge.IPAddress, kBridge.ID)},
+      {{true, "10.0.0.255", "255.255.255.0", "10.0.0.254", ""},
+       "Auto IP found no address it can give the device: 10.0.0.255 is the broadcast address of "
+       "its subnet (mask 255.255.255.0)."}};
+  for (const auto& [choice, message] : cases) {
+    Action("AutoSetIP")->trigger();
+    TSeenBox seen;
+    AnswerNextBoxOk(seen);
+    Desktop->ChoiceDone(choice);
+    Loop->Advance(0);
+    QTRY_COMPARE(seen.Count, 1);
+    QCOMPARE(seen.Text, message);
+    QCOMPARE(seen.Icon, QMessageBox::Critical);
+    QVERIFY(Action("AutoSetIP")->isEnabled());
+  }
+  QVERIFY(Calls->SetIPs.empty());
+  QCOMPARE(Calls->Discovers, discoversBefore);
 }
 
 void DeviceFormTest::aFailedAutoIPChoiceDoesNothing() {

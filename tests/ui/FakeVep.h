@@ -37,14 +37,17 @@ struct TFakeVep {
     };
   }
 
-  static void ReplyIPConfig(const char* address, const char* mask, const char* gateway, bool dhcp) {
-    TVEPIPConfigEvent event{"00:0A:1B:2C:3D:4E", "127.0.0.1", address, mask, gateway,
+  static constexpr const char* kDeviceID = "00:0A:1B:2C:3D:4E";
+
+  static void ReplyIPConfig(const char* address, const char* mask, const char* gateway, bool dhcp,
+                            const char* id = kDeviceID) {
+    TVEPIPConfigEvent event{id, "127.0.0.1", address, mask, gateway,
                             static_cast<unsigned char>(dhcp ? 1 : 0)};
     Callback(vepIPConfig, &event);
   }
 
-  static void AcknowledgeIPSet() {
-    TVEPIPSetEvent event{"00:0A:1B:2C:3D:4E", "10.1.2.3"};
+  static void AcknowledgeIPSet(const char* id = kDeviceID) {
+    TVEPIPSetEvent event{id, "10.1.2.3"};
     Callback(vepIPSet, &event);
   }
 

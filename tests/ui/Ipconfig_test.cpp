@@ -7,10 +7,14 @@
 #include <QShowEvent>
 #include <QTest>
 #include <QTimer>
+
+#include <tuple>
+#include <vector>
 #include <QtTest/qtestspontaneevent.h>
 
 #include "appmodel/DebugMode.h"
 #include "protocol/VEP.h"
+#include "tests/hostnet/MadeUpNeighbourTable.h"
 #include "tests/ui/FakeVep.h"
 #include "tests/ui/UiTest.h"
 #include "ui/Devicecomm.h"
@@ -30,6 +34,8 @@ class IpconfigTest : public QObject {
   TDeviceCommForm* Wait = nullptr;
   TIPConfigForm* Form = nullptr;
   TLogForm* Log = nullptr;
+  TSeenBox Seen;
+  test::TMadeUpNeighbourTable* Neighbours = nullptr;
 
   // Opens the dialog; `duringGetIP` runs inside the get-IP wait, `thenInput` once the dialog
   // takes input. Returns the dialog's result.
@@ -60,11 +66,14 @@ class IpconfigTest : public QObject {
     Loop = new TQtEventLoop(Clock);
     Vep = new TVEPInterface(*Loop, TFakeVep::Functions());
     Wait = new TDeviceCommForm(*Loop);
-    Form = new TIPConfigForm(*Vep, *Wait);
+    Form = new TIPConfigForm(*Vep, *Wait, *Loop);
     Form->DeviceID = "00:0A:1B:2C:3D:4E";
     Log = new TLogForm;
+    Seen = TSeenBox();
+    Neighbours = new test::TMadeUpNeighbourTable;
   }
   void cleanup() {
+    delete Neighbours;
     delete Log;
     delete Form;
     delete Wait;
@@ -127,18 +136,103 @@ class IpconfigTest : public QObject {
     QVERIFY(Form->AddrStatic->isChecked());
   }
 
-  void openingForADeviceThatDoesNotAnswerShowsTheLastValues() {
+  // The fields show only what the configured device told: another device that does not
+  // answer opens with the untouched fields, and Enter then sends nothing; the first device,
+  // silent now, shows its own last reply.
+  void theFieldsNeverShowAnotherDevicesSettings() {
     Open([&] { TFakeVep::ReplyIPConfig("10.0.0.7", "255.0.0.0", "10.0.0.1", false); },
          [&] { Escape(); });
     Form->DeviceID = "00:0A:1B:2C:3D:4F";
     QString shown;
+    bool automatic = false;
+    TSeenBox seen;
+    Open([&] { NoReply(); },
+         [&] {
+           shown = Form->IPAddress->text() + Form->SubnetMask->text() + Form->DefaultGateway->text();
+           automatic = Form->AddrAuto->isChecked();
+           AnswerNextBoxOk(seen);
+           QTest::keyClick(Form->IPAddress, Qt::Key_Return);
+           Escape();
+         });
+    QCOMPARE(shown, QString("   .   .   .   ").repeated(3));
+    QVERIFY(automatic);
+    QCOMPARE(seen.Text, QString("IP address must be entered."));
+    QVERIFY(TFakeVep::SetIPs.empty());
+
+    Form->DeviceID = TFakeVep::kDeviceID;
     Open([&] { NoReply(); },
          [&] {
            shown = Form->IPAddress->text();
            Escape();
          });
     QCOMPARE(shown, QString("10 .0  .0  .7  "));
-    QCOMPARE(TFakeVep::GetIPs.size(), std::size_t{2});
+    QVERIFY(Form->AddrStatic->isChecked());
+    QCOMPARE(TFakeVep::GetIPs.size(), std::size_t{3});
+  }
+
+  // A typo, a leftover partly filled field or an untouched mask never reaches the device: the
+  // dialog says what is wrong and stays open.
+  void settingsThatCannotBeSentAreNamedAndNothingIsSent() {
+    const std::tuple<QString, QString, QString> cases[] = {
+        {"10.77.1.299", "255.255.255.0",
+         "IP address 10.77.1.299 is not a complete address (four numbers from 0 to 255)."},
+        {"10.77.1", "255.255.255.0",
+         "IP address 10.77.1. is not a complete address (four numbers from 0 to 255)."},
+        {"10.77.1.9", "", "Subnet mask is empty."},
+        {"10.77.1.0", "255.255.255.0",
+         "10.77.1.0 is the network address of its subnet (mask 255.255.255.0)."}};
+    for (const auto& [address, mask, message] : cases) {
+      TSeenBox seen;
+      bool stayedOpen = false;
+      Open([&] { NoReply(); },
+           [&] {
+             QTest::mouseClick(Form->AddrStatic, Qt::LeftButton);
+             for (TMaskedAddressEdit* field : {Form->IPAddress, Form->SubnetMask})
+               field->SetAddressText({});
+             TypeInto(Form->IPAddress, address);
+             if (!mask.isEmpty()) TypeInto(Form->SubnetMask, mask);
+             AnswerNextBoxOk(seen);
+             QTest::mouseClick(Form->ApplyButton, Qt::LeftButton);
+             stayedOpen = Form->isVisible();
+             Escape();
+           });
+      QVERIFY(stayedOpen);
+      QCOMPARE(seen.Text, message);
+      QCOMPARE(seen.Icon, QMessageBox::Critical);
+      QCOMPARE(seen.Caption, QCoreApplication::applicationName());
+    }
+    QVERIFY(TFakeVep::SetIPs.empty());
+  }
+
+  // An address that a listed device holds goes only when the user says so.
+  void anAddressInUseIsSentOnlyWhenTheUserConfirmsIt() {
+    TDeviceInfo holder;
+    holder.ID = "00:0A:1B:2C:3D:99";
+    holder.IPAddress = "10.0.0.9";
+    Form->ListedDevices = [holder] { return std::vector<TDeviceInfo>{holder}; };
+    for (const QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
+      QString question;
+      Open([&] { NoReply(); },
+           [&] {
+             QTest::mouseClick(Form->AddrStatic, Qt::LeftButton);
+             TypeInto(Form->IPAddress, "10.0.0.9");
+             TypeInto(Form->SubnetMask, "255.255.255.0");
+             WhenBoxOpens([&](QMessageBox& box) {
+               question = box.text();
+               box.button(answer)->click();
+             });
+             WhenModal(Wait, [] { TFakeVep::AcknowledgeIPSet(); });
+             QTest::mouseClick(Form->ApplyButton, Qt::LeftButton);
+             if (answer == QMessageBox::No) {
+               QTRY_VERIFY(!question.isEmpty());
+               Escape();
+             }
+           });
+      QCOMPARE(question, QString("10.0.0.9 is already in use by device 00:0A:1B:2C:3D:99 (it "
+                                 "answered the scan from there). Send it to the device all the "
+                                 "same?"));
+      QCOMPARE(TFakeVep::SetIPs.size(), std::size_t(answer == QMessageBox::Yes ? 1 : 0));
+    }
   }
 
   void applyWithAnUntouchedAddressSaysSoAndSendsNothing() {
@@ -166,7 +260,7 @@ class IpconfigTest : public QObject {
                               QTest::mouseClick(Form->AddrStatic, Qt::LeftButton);
                               TypeInto(Form->IPAddress, "010.001.002.003");
                               TypeInto(Form->SubnetMask, "255.255.255.000");
-                              InModalLoop([&] { TFakeVep::AcknowledgeIPSet(); });
+                              WhenModal(Wait, [] { TFakeVep::AcknowledgeIPSet(); });
                               QTest::keyClick(Form->IPAddress, Qt::Key_Return);  // Enter: Apply
                             });
     QCOMPARE(result, int(QDialog::Accepted));
@@ -175,7 +269,7 @@ class IpconfigTest : public QObject {
     QCOMPARE(sent.ID, DeviceNodeID());
     QCOMPARE(sent.Address, std::string("10.1.2.3"));
     QCOMPARE(sent.Mask, std::string("255.255.255.0"));
-    QCOMPARE(sent.Gateway, std::string("..."));
+    QCOMPARE(sent.Gateway, std::string("0.0.0.0"));  // an untouched gateway: none
     QVERIFY(!sent.DHCP);
   }
 
@@ -200,11 +294,13 @@ class IpconfigTest : public QObject {
                             [&] {
                               QTest::mouseClick(Form->AddrStatic, Qt::LeftButton);
                               TypeInto(Form->IPAddress, "10.0.0.9");
-                              InModalLoop([&] {
+                              TypeInto(Form->SubnetMask, "255.255.255.0");
+                              WhenModal(Wait, [&] {
                                 AnswerNextBoxOk(seen);
                                 Loop->Advance(3000);
                               });
                               QTest::mouseClick(Form->ApplyButton, Qt::LeftButton);
+                              QTRY_COMPARE(seen.Count, 1);  // the address is checked first
                               stayedOpen = Form->isVisible();
                               Escape();
                             });
@@ -215,17 +311,37 @@ class IpconfigTest : public QObject {
     QCOMPARE(TFakeVep::SetIPs.size(), std::size_t{1});
   }
 
-  void aLateGetIPReplyDuringTheApplyWaitEndsItWithOk() {
+  // While Apply waits, only this device's set-IP acknowledgement ends the wait: neither its
+  // late get-IP reply nor the acknowledgement of Auto IP's set-IP to another device; those fill
+  // no field either. A device that never acknowledges leaves the dialog open.
+  void onlyThisDevicesAcknowledgementEndsTheApplyWait() {
+    QString shown;
+    bool waitEnded = false;
     const int result = Open([&] { NoReply(); },
                             [&] {
                               QTest::mouseClick(Form->AddrStatic, Qt::LeftButton);
                               TypeInto(Form->IPAddress, "10.0.0.9");
-                              InModalLoop([&] {
+                              TypeInto(Form->SubnetMask, "255.255.255.0");
+                              WhenModal(Wait, [&] {
                                 TFakeVep::ReplyIPConfig("10.0.0.7", "255.0.0.0", "10.0.0.1", true);
+                                TFakeVep::AcknowledgeIPSet("00:0A:1B:2C:3D:99");
+                                TFakeVep::ReplyIPConfig("10.9.9.9", "255.0.0.0", "", false,
+                                                        "00:0A:1B:2C:3D:99");
+                                Loop->Advance(1000);
+                                waitEnded = !Wait->isVisible();
+                                shown = Form->IPAddress->text();
+                                AnswerNextBoxOk(Seen);
+                                Loop->Advance(2000);
                               });
                               QTest::mouseClick(Form->ApplyButton, Qt::LeftButton);
+                              QTRY_COMPARE(Seen.Count, 1);
+                              Escape();
                             });
-    QCOMPARE(result, int(QDialog::Accepted));
+    QCOMPARE(result, int(QDialog::Rejected));
+    QVERIFY(!waitEnded);
+    QCOMPARE(shown, QString("10 .0  .0  .9  "));
+    QCOMPARE(Seen.Text, QString("Communication Failed"));
+    QCOMPARE(TFakeVep::SetIPs.size(), std::size_t{1});
   }
 
   // Editing keys, undo and paste keep the field whole; Enter on the focused Cancel presses

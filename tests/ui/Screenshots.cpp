@@ -49,10 +49,8 @@ int main(int argc, char** argv) {
   TLogForm log;
   vep.LogLine = LogLine;
   TDeviceCommForm wait(loop);
-  TIPConfigForm ipConfig(vep, wait);
-  TUpgradeForm upgrade(
-      [](const std::string&, const std::string&, std::function<void(std::int32_t)>) { return false; },
-      loop, clock);
+  TIPConfigForm ipConfig(vep, wait, loop);
+  TUpgradeForm upgrade([](const std::string&, const std::string&, TAttemptDone) {}, loop);
   TAboutForm about;
 
   Save(about, "about");

@@ -13,7 +13,7 @@
 #include "protocol/StartEngine.h"
 #include "tests/ui/TftpdPeer.h"
 #include "tests/ui/UiTest.h"
-#include "ui/EngineUpgrade.h"
+#include "appmodel/UpgradeAttempts.h"
 #include "ui/MaskedAddressEdit.h"
 #include "ui/QtEventLoop.h"
 #include "ui/Upgrade.h"
@@ -46,7 +46,7 @@ class UpgradeTftpHpaTest : public QObject {
     TVEPInterface vep(loop);
     vep.LogLine = [this](const std::string& line) { Reasons << QString::fromStdString(line); };
     vep.HandleUpgradeProgress = HandleUpgradeProgress;
-    TUpgradeForm form(EngineUpgradeStarter(), loop, loop.Clock());
+    TUpgradeForm form(EngineUpload(), loop);
     form.FileName->setText(QString::fromStdString(image));
     form.IPAddress->setFocus();
     form.IPAddress->setCursorPosition(0);

@@ -16,6 +16,7 @@
 #include "ui/Log.h"
 #include "ui/MaskedAddressEdit.h"
 #include "ui/QtEventLoop.h"
+#include "ui/QtNotifier.h"
 #include "ui/Upgrade.h"
 
 namespace scoutor {
@@ -28,17 +29,18 @@ struct TFakeUpload {
     std::int64_t AtMs;
   };
   std::vector<TStart> Starts;
-  std::function<void(std::int32_t)> Done;
+  TAttemptDone Done;
 
-  TUpgradeStarter Starter(TClock& clock) {
+  TUpload Starter(TClock& clock) {
     return [this, &clock](const std::string& file, const std::string& address,
-                          std::function<void(std::int32_t)> done) {
+                          TAttemptDone done) {
       Starts.push_back({file, address, clock.NowMs()});
       Done = std::move(done);
-      return true;
     };
   }
-  void End(std::int32_t result) { std::exchange(Done, nullptr)(result); }
+  void End(std::int32_t result) {
+    std::exchange(Done, nullptr)({static_cast<TUpgradeResult>(result), std::nullopt});
+  }
 };
 
 class UpgradeTest : public QObject {
@@ -73,7 +75,7 @@ class UpgradeTest : public QObject {
     SetDebugMode(true);
     Upload = TFakeUpload();
     Loop = new TQtEventLoop(Clock);
-    Form = new TUpgradeForm(Upload.Starter(Clock), *Loop, Clock);
+    Form = new TUpgradeForm(Upload.Starter(Clock), *Loop);
     Log = new TLogForm;
   }
   void cleanup() {
@@ -175,23 +177,24 @@ class UpgradeTest : public QObject {
     QCOMPARE(LogLines().last(), QString("Second Upgrade Failed"));
   }
 
-  void anUploadThatCannotStartIsAFailureWithItsReasonLogged() {
+  void anUploadThatCannotStartIsOneFailure() {
     TUpgradeForm refusing(
-        [](const std::string&, const std::string&, std::function<void(std::int32_t)>) -> bool {
-          throw std::runtime_error("no engine");
+        [this](const std::string&, const std::string&, TAttemptDone done) {
+          Loop->Post([done] { done({TUpgradeResult::OtherFailure, "An upload is already running"}); });
         },
-        *Loop, Clock);
+        *Loop);
     refusing.FileName->setText("/tmp/firmware.bin");
     refusing.IPAddress->SetAddressText("10.0.0.7");
     TSeenBox seen;
     InModalLoop([&] {
       AnswerNextBoxOk(seen);
       QTest::mouseClick(refusing.UpgradeButton, Qt::LeftButton);
+      Loop->Advance(10);
       refusing.reject();
     });
     QCOMPARE(refusing.exec(), int(QDialog::Rejected));
     QCOMPARE(seen.Text, QString("Upgrade Failed"));
-    QCOMPARE(LogLines(), QStringList({"no engine", "Upgrade Failed"}));
+    QCOMPARE(LogLines(), QStringList({"Upgrade Failed"}));
   }
 
   void leadingZerosReachTheUploadAsTheirDecimalValue() {
@@ -240,17 +243,29 @@ class UpgradeTest : public QObject {
     QVERIFY(Upload.Starts.empty());
   }
 
-  void aPartialAddressGoesAsCompactText() {
-    FillIn("/tmp/firmware.bin", "10");
-    TSeenBox seen;
-    InModalLoop([&] {
-      QTest::mouseClick(Form->UpgradeButton, Qt::LeftButton);
-      AnswerNextBoxOk(seen);
-      Upload.End(3);
-      Form->reject();
-    });
-    Form->exec();
-    QCOMPARE(Upload.Starts.at(0).Address, std::string("10."));
+  // A typo or a partly filled address never reaches a device: the dialog says what is wrong
+  // and stays open with its buttons enabled.
+  void aPartialOrMistypedAddressIsRefusedAndNothingIsSent() {
+    const std::pair<QString, QString> cases[] = {
+        {"10", "The IP address 10. is not a complete address (four numbers from 0 to 255)."},
+        {"10.77.1.299",
+         "The IP address 10.77.1.299 is not a complete address (four numbers from 0 to 255)."}};
+    for (const auto& [typed, message] : cases) {
+      Form->IPAddress->SetAddressText({});
+      FillIn("/tmp/firmware.bin", typed);
+      TSeenBox seen;
+      InModalLoop([&] {
+        AnswerNextBoxOk(seen);
+        QTest::mouseClick(Form->UpgradeButton, Qt::LeftButton);
+        Form->reject();
+      });
+      QCOMPARE(Form->exec(), int(QDialog::Rejected));
+      QCOMPARE(seen.Text, message);
+      QCOMPARE(seen.Icon, QMessageBox::Critical);
+      QCOMPARE(seen.Caption, ApplicationTitle());
+    }
+    QVERIFY(Upload.Starts.empty());
+    QVERIFY(Form->CancelButton->isEnabled());
   }
 
   void progressEventsMoveTheBarThroughTheApplicationInterface() {
