@@ -5,6 +5,9 @@
 #include <memory>
 #include <optional>
 
+#include "appmodel/AddressUse.h"
+#include "appmodel/DeviceRequest.h"
+#include "appmodel/IPSettings.h"
 #include "protocol/VepWire.h"
 #include "tools/vepctl/Commands.h"
 #include "tools/vepctl/DeviceRecord.h"
@@ -12,7 +15,6 @@
 #include "tools/vepctl/Output.h"
 #include "tools/vepctl/Reachability.h"
 #include "tools/vepctl/Session.h"
-#include "tools/vepctl/SettingsCheck.h"
 
 namespace scoutor::vepctl {
 
@@ -106,17 +108,33 @@ int RunAutoIP(const TAutoIPOptions& options, const TGlobalOptions& global) {
   // outside it would still give the device settings that cannot work.
   const TRecord fields = {
       {"id", idText}, {"new_ip", address}, {"mask", choice.Mask}, {"gateway", choice.Gateway}};
-  const std::string problem = SettingsProblem(address, choice.Mask, choice.Gateway);
-  if (!problem.empty()) return output.Error(2, "refused: " + problem, fields);
-  for (const TDeviceInfo& other : scan.Devices())
-    if (other.ID != idText && other.IPAddress == address)
-      return output.Error(2, "refused: " + address + " is already in use by device " + other.ID,
-                          fields);
+  const TIPSettings settings{false, address, choice.Mask, choice.Gateway};
+  if (const std::string problem = SendingProblem(settings); !problem.empty())
+    return output.Error(2, "refused: " + problem, fields);
+  // What this host knows at once, and the devices of the scan; the choice has pinged it.
+  TAddressUseCheck use;
+  bool checked = false;
+  use.Start(address, idText, [&checked] { checked = true; });
+  session.Wait([&checked] { return checked; }, -1);
+  if (const std::string user = use.User(scan.Devices()); !user.empty())
+    return output.Error(2, "refused: " + address + " is already in use by " + user, fields);
   result.Changed = true;
   result.Mask = choice.Mask;
   result.Gateway = choice.Gateway;
   Status("setting " + address + " mask " + choice.Mask + " gateway " + choice.Gateway);
-  session.Vep().SetIP(id, address, choice.Mask, choice.Gateway, false);
+  TDeviceRequest request(session.Vep());
+  bool acknowledged = false;
+  request.OnAnswer = [&](const TDeviceInfo&) {
+    acknowledged = true;
+    request.Stop();
+  };
+  request.SetIP(idText, settings, options.WaitMs);
+  session.Wait([&acknowledged] { return acknowledged; }, options.WaitMs);
+  request.Stop();
+  // The rescan decides: an acknowledgement may be lost while the settings arrived.
+  if (!acknowledged)
+    Status("no acknowledgement from " + idText + " within " + std::to_string(options.WaitMs) +
+           " ms");
 
   // Replies to the first scan's later broadcasts may still be queued, so the rescan takes the
   // reply from the new address, or else the device's last reply.

@@ -4,7 +4,7 @@
 
 #include "protocol/VepWire.h"
 #include "tools/vepctl/Commands.h"
-#include "tools/vepctl/DeviceFilter.h"
+#include "appmodel/DeviceOrder.h"
 
 namespace scoutor::vepctl {
 

@@ -1,14 +1,18 @@
 #include "tools/vepctl/DeviceUpgrade.h"
 
 #include <stdexcept>
+#include <utility>
 
 #include "runtime/EventLoop.h"
 
 namespace scoutor::vepctl {
 
 TDeviceUpgrade::TDeviceUpgrade(const TDeviceInfo& device, const TSettings& settings)
-    : Info(device), Settings(settings) {
-  Client.Host = Info.IPAddress;
+    : Info(device),
+      Settings(settings),
+      Attempts([this](const std::string&, const std::string&, TAttemptDone done) {
+        Queue(std::move(done));
+      }) {
   if (Settings.Retries) Client.Retries = *Settings.Retries;
   Client.OnWorkBegin = [this](TTransportComponent&, TWorkMode, std::int64_t total) {
     TotalBytes = total;
@@ -17,29 +21,42 @@ TDeviceUpgrade::TDeviceUpgrade(const TDeviceInfo& device, const TSettings& setti
     SentBytes = sent;
     if (OnProgress) OnProgress();
   };
+  Attempts.OnPhaseChange = [this] { AttemptsChanged(); };
+  // Its first upload waits in the queue from the start.
+  Attempts.Start(Settings.File, Info.IPAddress);
+}
+
+void TDeviceUpgrade::Queue(TAttemptDone done) {
+  Queued = std::move(done);
+  SetPhase(Attempts.Attempts() == 1 ? TPhase::Queued : TPhase::RetryDue);
 }
 
 void TDeviceUpgrade::StartUpload() {
   if (Current != TPhase::Queued && Current != TPhase::RetryDue)
     throw std::logic_error("an upload of " + Info.ID + " started out of turn");
-  ++AttemptCount;
   SentBytes = 0;
   TotalBytes = 0;
-  Client.StartUpload(MainLoop(), Settings.File, kFirmwareRemoteName,
-                     [this](std::exception_ptr error) { UploadEnded(error); });
+  ClientUpload(Client)(Settings.File, Info.IPAddress, std::exchange(Queued, nullptr));
   SetPhase(TPhase::Uploading);
 }
 
-void TDeviceUpgrade::UploadEnded(std::exception_ptr error) {
-  Last = UpgradeOutcome(error);
-  if (Last.Result == 0) {
-    Deadline.Start(MainLoop(), Settings.HeardWithinMs, [this] { Finish(TEnd::NotHeardAgain); });
-    SetPhase(TPhase::Restarting);
-  } else if (AttemptCount == 1 && TryAgainAfterPause(Last.Result)) {
-    Pause.Start(MainLoop(), kUpgradeRetryPauseMs, [this] { SetPhase(TPhase::RetryDue); });
-    SetPhase(TPhase::Pausing);
-  } else {
-    Finish(TEnd::UploadFailed);
+// An attempt's upload is queued by Queue, so only the pause and the end are news here.
+void TDeviceUpgrade::AttemptsChanged() {
+  switch (Attempts.Phase()) {
+    case TUpgradeAttempts::TPhase::Pausing:
+      SetPhase(TPhase::Pausing);
+      break;
+    case TUpgradeAttempts::TPhase::Ended:
+      if (!Attempts.Outcome().Succeeded()) {
+        Finish(TEnd::UploadFailed);
+        break;
+      }
+      Deadline.Start(MainLoop(), Settings.HeardWithinMs, [this] { Finish(TEnd::NotHeardAgain); });
+      SetPhase(TPhase::Restarting);
+      break;
+    case TUpgradeAttempts::TPhase::Idle:
+    case TUpgradeAttempts::TPhase::Uploading:
+      break;
   }
 }
 

@@ -1,15 +1,16 @@
 #pragma once
-// One device's part in an upgrade of several devices, on the main loop: the upload by a TFTP
-// client of its own, with one more attempt after a pause when the device refused the first
-// (the rule of the single upgrade), then the wait until the device, restarting with its new
-// firmware, is heard again. Whoever runs it starts the uploads (it keeps their number down),
-// sends the discovery broadcasts and hands over the replies. Main thread only.
+// One device's part in an upgrade of several devices, on the main loop: the attempts of its
+// upgrade (UpgradeAttempts.h) by a TFTP client of its own, then the wait until the device,
+// restarting with its new firmware, is heard again. Each attempt's upload waits in the queue
+// until whoever runs it starts it (it keeps their number down); it also sends the discovery
+// broadcasts and hands over the replies. Main thread only.
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 
 #include "appmodel/DeviceInfo.h"
+#include "appmodel/UpgradeAttempts.h"
 #include "protocol/UpgradeOutcome.h"
 #include "runtime/SingleShot.h"
 #include "transport/TftpClient.h"
@@ -42,7 +43,7 @@ class TDeviceUpgrade {
   std::function<void()> OnPhaseChange;
   std::function<void()> OnProgress;
 
-  // Starts the next attempt; only while Queued or RetryDue.
+  // Starts the upload of the attempt that waits; only while Queued or RetryDue.
   void StartUpload();
   // A discovery broadcast has just gone out: while restarting, the device's replies count
   // from now on, never earlier ones that may still be on their way.
@@ -54,25 +55,25 @@ class TDeviceUpgrade {
   TPhase Phase() const { return Current; }
   TEnd End() const { return Ending; }  // once Ended
   // Of the last attempt.
-  const TUpgradeOutcome& Outcome() const { return Last; }
-  int Attempts() const { return AttemptCount; }
+  const TUpgradeOutcome& Outcome() const { return Attempts.Outcome(); }
+  int AttemptCount() const { return Attempts.Attempts(); }
   std::int64_t Sent() const { return SentBytes; }
   std::int64_t Total() const { return TotalBytes; }
 
  private:
-  void UploadEnded(std::exception_ptr error);
+  void Queue(TAttemptDone done);
+  void AttemptsChanged();
   void Finish(TEnd end);
   void SetPhase(TPhase phase);
 
   const TDeviceInfo Info;
   const TSettings Settings;
   TTftpClient Client;
-  TSingleShot Pause;
+  TUpgradeAttempts Attempts;
+  TAttemptDone Queued;  // the end of the upload that waits for its start
   TSingleShot Deadline;
   TPhase Current = TPhase::Queued;
   TEnd Ending = TEnd::Upgraded;
-  TUpgradeOutcome Last;
-  int AttemptCount = 0;
   bool Listening = false;  // restarting, and a broadcast went out since the upload ended
   std::int64_t SentBytes = 0;
   std::int64_t TotalBytes = 0;

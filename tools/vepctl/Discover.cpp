@@ -6,7 +6,7 @@
 #include <string>
 
 #include "tools/vepctl/Commands.h"
-#include "tools/vepctl/DeviceOrder.h"
+#include "appmodel/DeviceOrder.h"
 #include "tools/vepctl/DeviceScan.h"
 #include "tools/vepctl/ScanSelection.h"
 #include "tools/vepctl/DeviceTable.h"

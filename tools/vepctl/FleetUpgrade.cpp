@@ -112,7 +112,8 @@ void TFleetUpgrade::Changed(const TDeviceUpgrade& device) {
   switch (device.Phase()) {
     case TPhase::Pausing:
       Log(id + ": upload refused (" + OneLine(device.Outcome().Reason.value_or("")) +
-          "); one more attempt in " + std::to_string(kUpgradeRetryPauseMs / 1000) + " s");
+          "); one more attempt in " +
+          std::to_string(TUpgradeAttempts::kRetryPauseMs / 1000) + " s");
       break;
     case TPhase::Restarting:
       Log(id + ": uploaded; waiting to hear it again");
@@ -140,7 +141,7 @@ void TFleetUpgrade::StartUploads() {
     TDeviceUpgrade* next = NextToStart();
     if (next == nullptr) break;
     next->StartUpload();
-    Log(next->Device().ID + ": upload started (attempt " + std::to_string(next->Attempts()) + "; " +
+    Log(next->Device().ID + ": upload started (attempt " + std::to_string(next->AttemptCount()) + "; " +
         std::to_string(Count(TPhase::Uploading)) + " running)");
   }
   Starting = false;
@@ -192,8 +193,8 @@ void TFleetUpgrade::PrintResult(const TDeviceUpgrade& device) {
       status = "not heard again within " + std::to_string(Options.VerifyTimeoutS) + " s";
       break;
   }
-  record["attempts"] = device.Attempts();
-  record["result"] = outcome.Result;
+  record["attempts"] = device.AttemptCount();
+  record["result"] = outcome.Code();
   record["succeeded"] = device.End() == TEnd::Upgraded;
   Progress.Hide();
   Output.Record(record, Printable(info.ID) + '\t' + Printable(info.Name) + '\t' + status);

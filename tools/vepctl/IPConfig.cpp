@@ -2,16 +2,21 @@
 // the answer as the IP address dialog does (3 s unless --wait says otherwise); set-ip --plan
 // hands over to PlanCommand.h.
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 
+#include "appmodel/AddressUse.h"
+#include "appmodel/DeviceRequest.h"
+#include "appmodel/IPSettings.h"
+#include "hostnet/ReachabilityService.h"
 #include "protocol/VepWire.h"
-#include "tools/vepctl/AddressSafety.h"
 #include "tools/vepctl/Commands.h"
+#include "tools/vepctl/DeviceScan.h"
 #include "tools/vepctl/Output.h"
+#include "tools/vepctl/PlanCheck.h"
 #include "tools/vepctl/PlanCommand.h"
 #include "tools/vepctl/Session.h"
-#include "tools/vepctl/SettingsCheck.h"
 
 namespace scoutor::vepctl {
 
@@ -34,19 +39,20 @@ struct TSetIPOptions {
   int WaitMs = kAnswerWaitMs;
 };
 
-// Sends a get-IP request and waits for the first answer that names the device; the answer's
-// record, or nothing after `waitMs`. Answers from other devices are not taken, nor a set-IP
-// acknowledgement (a late one, to an earlier set-ip): OnIPSettings hears get-IP replies alone.
-std::optional<TDeviceInfo> Ask(TSession& session, const TVEPNodeID& device, int waitMs) {
-  const std::string expected = IDText(device);
+// Sends a request (`send` calls `request` with `waitMs` as its time-out) and waits for its
+// answer: the device's first reply of the request's own kind (a get-IP reply never
+// acknowledges a set-IP, nor the other way round); nothing after `waitMs`. The wait itself is
+// bounded too, since a request's time-out of 0 means none and --wait 0 asks for no wait.
+std::optional<TDeviceInfo> Await(TSession& session, TDeviceRequest& request, int waitMs,
+                                 const std::function<void()>& send) {
   std::optional<TDeviceInfo> answer;
-  TVEPInterface& vep = session.Vep();
-  vep.OnIPSettings.Set(&answer, [&](TVEPInterface&, const TDeviceInfo& info) {
-    if (!answer && info.ID == expected) answer = info;
-  });
-  vep.GetIP(device);
+  request.OnAnswer = [&](const TDeviceInfo& reply) {
+    answer = reply;
+    request.Stop();
+  };
+  send();
   session.Wait([&answer] { return answer.has_value(); }, waitMs);
-  vep.OnIPSettings.Set(nullptr, {});
+  request.Stop();
   return answer;
 }
 
@@ -54,7 +60,10 @@ int RunGetIP(const TGetIPOptions& options, const TGlobalOptions& global) {
   const TOutput output(global.Json);
   TSession session(global.Debug);
   const TVEPNodeID device = DeviceNodeID(options.ID);
-  const std::optional<TDeviceInfo> settings = Ask(session, device, options.WaitMs);
+  TDeviceRequest request(session.Vep());
+  const std::optional<TDeviceInfo> settings =
+      Await(session, request, options.WaitMs,
+            [&] { request.GetIP(IDText(device), options.WaitMs); });
   if (!settings)
     return output.Error(1,
                         "Communication Failed: no answer from " + IDText(device) + " within " +
@@ -75,18 +84,25 @@ int RunGetIP(const TGetIPOptions& options, const TGlobalOptions& global) {
   return 0;
 }
 
-// Waits for the device's set-IP acknowledgement; a get-IP reply still on its way (a reply to
-// an earlier get-ip) is no acknowledgement.
-std::optional<TDeviceInfo> AwaitAcknowledgement(TSession& session, const std::string& expected,
-                                                int waitMs) {
-  std::optional<TDeviceInfo> acknowledgement;
-  TVEPInterface& vep = session.Vep();
-  vep.OnIPSet.Set(&acknowledgement, [&](TVEPInterface&, const TDeviceInfo& info) {
-    if (!acknowledgement && info.ID == expected) acknowledgement = info;
-  });
-  session.Wait([&acknowledgement] { return acknowledgement.has_value(); }, waitMs);
-  vep.OnIPSet.Set(nullptr, {});
-  return acknowledgement;
+// Who already uses `address`, or empty (AddressUse.h). The ping runs while a scan listens
+// `scanWaitMs`; a device heard from the address decides at once, without the ping.
+std::string AddressUser(TSession& session, const std::string& address,
+                        const std::string& deviceID, int scanWaitMs) {
+  TReachabilityService service(MainLoop());
+  TAddressUseCheck check({[&service](const std::string& candidate, TCheckDone done) {
+                            return service.Check(candidate, std::move(done));
+                          },
+                          [&service](TCheckId id) { service.Cancel(id); }});
+  bool checked = false;
+  check.Start(address, deviceID, [&checked] { checked = true; });
+  TDeviceScan scan(session);
+  bool heardThere = false;
+  scan.OnReply = [&](const TDeviceInfo& reply) { heardThere |= reply.IPAddress == address; };
+  scan.Run(scanWaitMs, [&heardThere] { return heardThere; });
+  if (!heardThere) session.Wait([&checked] { return checked; }, -1);
+  const std::string user = check.User(scan.Devices());
+  check.Cancel();
+  return user;
 }
 
 int RunSetIP(const TSetIPOptions& options, const TGlobalOptions& global) {
@@ -94,26 +110,24 @@ int RunSetIP(const TSetIPOptions& options, const TGlobalOptions& global) {
   const TVEPNodeID device = DeviceNodeID(options.ID);
   const std::string idText = IDText(device);
   TRecord fields = {{"id", idText}, {"dhcp", options.DHCP}};
+  const TIPSettings settings{options.DHCP, options.Address, options.Mask, options.Gateway};
   if (!options.DHCP) {
     fields["new_ip"] = options.Address;
     fields["mask"] = options.Mask;
     fields["gateway"] = options.Gateway;
-    const std::string problem = SettingsProblem(options.Address, options.Mask, options.Gateway);
-    if (!problem.empty()) return output.Error(2, "refused: " + problem, fields);
   }
+  if (const std::string problem = SendingProblem(settings); !problem.empty())
+    return output.Error(2, "refused: " + problem, fields);
   TSession session(global.Debug);
   if (!options.DHCP && !options.Force) {
     const std::string user = AddressUser(session, options.Address, idText, options.WaitMs);
     if (!user.empty())
       return output.Error(2, "refused: " + InUseProblem(options.Address, user), fields);
   }
-  // With DHCP the device takes no static values; zeros travel in their place.
-  const std::string address = options.DHCP ? "0.0.0.0" : options.Address;
-  const std::string mask = options.DHCP ? "0.0.0.0" : options.Mask;
-  const std::string gateway = options.DHCP ? "0.0.0.0" : options.Gateway;
-  session.Vep().SetIP(device, address, mask, gateway, options.DHCP);
+  TDeviceRequest request(session.Vep());
   const std::optional<TDeviceInfo> acknowledgement =
-      AwaitAcknowledgement(session, idText, options.WaitMs);
+      Await(session, request, options.WaitMs,
+            [&] { request.SetIP(idText, settings, options.WaitMs); });
   if (!acknowledgement)
     return output.Error(1,
                         "Communication Failed: no acknowledgement from " + idText + " within " +
@@ -123,7 +137,7 @@ int RunSetIP(const TSetIPOptions& options, const TGlobalOptions& global) {
   record["acknowledged"] = true;
   record["ack_from"] = acknowledgement->IPAddress;
   output.Record(record, "id=" + idText + " acknowledged" +
-                            (options.DHCP ? std::string(" dhcp=on") : " new_ip=" + address) +
+                            (options.DHCP ? std::string(" dhcp=on") : " new_ip=" + SettingsToSend(settings).Address) +
                             " ack_from=" + Printable(acknowledgement->IPAddress));
   return 0;
 }

@@ -9,10 +9,10 @@
 #include <map>
 #include <optional>
 
+#include "appmodel/IPSettings.h"
 #include "protocol/VepWire.h"
 #include "tools/vepctl/Commands.h"
 #include "tools/vepctl/CsvRecords.h"
-#include "tools/vepctl/SettingsCheck.h"
 
 namespace scoutor::vepctl {
 
@@ -157,7 +157,7 @@ class TPlanReader {
         readable = false;
       }
     if (!readable) return;
-    if (const std::string why = SettingsProblem(texts[0], texts[1], texts[2]); !why.empty()) {
+    if (const std::string why = SendingProblem({false, texts[0], texts[1], texts[2]}); !why.empty()) {
       Problem(row.Line, row.ID, why);
       return;
     }

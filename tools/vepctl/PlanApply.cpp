@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "tools/vepctl/Commands.h"
 #include "tools/vepctl/Output.h"
 
 namespace scoutor::vepctl {
@@ -27,30 +26,26 @@ bool Matches(const TPlanRow& row, const TDeviceInfo& settings) {
 
 TPlanApplier::TPlanApplier(TSession& session, const std::vector<TPlanRow>& rows,
                            std::size_t inFlight, int waitMs)
-    : Session(session), Limit(inFlight), WaitMs(waitMs) {
+    : Session(session), Limit(inFlight), WaitMs(waitMs),
+      // A request's time-out of 0 is none; --wait 0 asks for the shortest wait instead.
+      RequestTimeoutMs(std::max(waitMs, 1)) {
   for (const TPlanRow& row : rows) {
     auto device = std::make_unique<TDevice>();
-    device->Row = &row;
-    device->Node = DeviceNodeID(row.ID);
-    ByID[row.ID] = device.get();
+    TDevice& one = *device;
+    one.Row = &row;
+    one.Request = std::make_unique<TDeviceRequest>(session.Vep());
+    one.Request->OnAnswer = [this, &one](const TDeviceInfo& answer) { Answered(one, answer); };
+    one.Request->OnTimeOut = [this, &one] { TimedOut(one); };
     Devices.push_back(std::move(device));
   }
-  TVEPInterface& vep = Session.Vep();
-  vep.OnIPSet.Set(this, [this](TVEPInterface&, const TDeviceInfo& info) { Acknowledged(info); });
-  vep.OnIPSettings.Set(this,
-                       [this](TVEPInterface&, const TDeviceInfo& info) { SettingsReceived(info); });
 }
 
-TPlanApplier::~TPlanApplier() {
-  // Answers that come later must not reach this object.
-  TVEPInterface& vep = Session.Vep();
-  vep.OnIPSet.Set(nullptr, {});
-  vep.OnIPSettings.Set(nullptr, {});
-}
+// The requests stop listening as they go, so answers that come later reach nothing.
+TPlanApplier::~TPlanApplier() = default;
 
 void TPlanApplier::Run() {
   StartMore();
-  // Every device ends: with its settings, or at one of its two deadlines.
+  // Every device ends: with its settings, or at the time-out of one of its two requests.
   Session.Wait([this] { return EndedCount == Devices.size(); }, -1);
 }
 
@@ -61,44 +56,31 @@ void TPlanApplier::StartMore() {
     device.Stage = TStage::AwaitAcknowledgement;
     ++UnderWay;
     MostUnderWay = std::max(MostUnderWay, UnderWay);
-    device.Deadline.Start(MainLoop(), WaitMs, [this, &device] {
-      End(device, false, "no acknowledgement within " + std::to_string(WaitMs) + " ms");
-    });
-    // With DHCP the device takes no static values; zeros travel in their place, as set-ip
-    // sends them.
-    Session.Vep().SetIP(device.Node, row.DHCP ? "0.0.0.0" : row.Address,
-                        row.DHCP ? "0.0.0.0" : row.Mask, row.DHCP ? "0.0.0.0" : row.Gateway,
-                        row.DHCP);
+    device.Request->SetIP(row.ID, {row.DHCP, row.Address, row.Mask, row.Gateway},
+                          RequestTimeoutMs);
   }
 }
 
-TPlanApplier::TDevice* TPlanApplier::Find(const std::string& id, TStage stage) {
-  const auto found = ByID.find(id);
-  if (found == ByID.end() || found->second->Stage != stage) return nullptr;
-  return found->second;
+void TPlanApplier::Answered(TDevice& device, const TDeviceInfo& answer) {
+  if (device.Stage == TStage::AwaitAcknowledgement) {
+    device.AckFrom = answer.IPAddress;
+    device.Stage = TStage::AwaitSettings;
+    device.Request->GetIP(device.Row->ID, RequestTimeoutMs);
+    return;
+  }
+  const bool confirmed = Matches(*device.Row, answer);
+  End(device, confirmed, confirmed ? std::string() : SettingsDiffer(answer));
 }
 
-void TPlanApplier::Acknowledged(const TDeviceInfo& acknowledgement) {
-  TDevice* device = Find(acknowledgement.ID, TStage::AwaitAcknowledgement);
-  if (device == nullptr) return;
-  device->AckFrom = acknowledgement.IPAddress;
-  device->Stage = TStage::AwaitSettings;
-  device->Deadline.Start(MainLoop(), WaitMs, [this, device] {
-    End(*device, false,
-        "acknowledged, but no answer to get-IP within " + std::to_string(WaitMs) + " ms");
-  });
-  Session.Vep().GetIP(device->Node);
-}
-
-void TPlanApplier::SettingsReceived(const TDeviceInfo& settings) {
-  TDevice* device = Find(settings.ID, TStage::AwaitSettings);
-  if (device == nullptr) return;
-  const bool confirmed = Matches(*device->Row, settings);
-  End(*device, confirmed, confirmed ? std::string() : SettingsDiffer(settings));
+void TPlanApplier::TimedOut(TDevice& device) {
+  End(device, false,
+      device.Stage == TStage::AwaitAcknowledgement
+          ? "no acknowledgement within " + std::to_string(WaitMs) + " ms"
+          : "acknowledged, but no answer to get-IP within " + std::to_string(WaitMs) + " ms");
 }
 
 void TPlanApplier::End(TDevice& device, bool confirmed, const std::string& reason) {
-  device.Deadline.Stop();
+  device.Request->Stop();
   device.Stage = TStage::Ended;
   --UnderWay;
   ++EndedCount;

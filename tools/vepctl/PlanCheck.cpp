@@ -1,12 +1,11 @@
 #include "tools/vepctl/PlanCheck.h"
 
-#include <map>
+#include <memory>
 #include <set>
 #include <string>
 
-#include "hostnet/NeighbourTable.h"
+#include "appmodel/AddressUse.h"
 #include "hostnet/ReachabilityService.h"
-#include "tools/vepctl/AddressSafety.h"
 #include "tools/vepctl/DeviceScan.h"
 
 namespace scoutor::vepctl {
@@ -19,54 +18,49 @@ bool Checked(const TPlanRow& row, bool force) {
 
 }  // namespace
 
+std::string InUseProblem(const std::string& address, const std::string& user) {
+  return address + " is already in use by " + user + " (--force sends it anyway)";
+}
+
 std::vector<TPlanProblem> CheckPlanOnNetwork(TSession& session, const std::vector<TPlanRow>& rows,
                                              bool force, int scanWaitMs) {
-  // Every address a host might answer for is pinged while the scan listens.
+  // Every address is checked while the scan listens, the pings all at once.
   TReachabilityService service(MainLoop());
-  std::map<std::string, TCheckResult> checks;
+  const TCandidateChecks ping{[&service](const std::string& address, TCheckDone done) {
+                                return service.Check(address, std::move(done));
+                              },
+                              [&service](TCheckId id) { service.Cancel(id); }};
+  std::vector<std::unique_ptr<TAddressUseCheck>> checks(rows.size());
   std::size_t checking = 0;
-  for (const TPlanRow& row : rows) {
-    if (!Checked(row, force) || !LocalUser(row.Address).empty()) continue;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (!Checked(rows[i], force)) continue;
+    checks[i] = std::make_unique<TAddressUseCheck>(ping);
     ++checking;
-    service.Check(row.Address, [&](const TCheckResult& result) {
-      checks[result.Address] = result;
-      --checking;
-    });
+    checks[i]->Start(rows[i].Address, rows[i].ID, [&checking] { --checking; });
   }
 
   std::set<std::string> planned;
   for (const TPlanRow& row : rows) planned.insert(row.ID);
   std::size_t plannedFound = 0;
-  std::map<std::string, std::set<std::string>> answeredFrom;  // address: the IDs heard there
   TDeviceScan scan(session);
-  scan.OnReply = [&](const TDeviceInfo& reply) { answeredFrom[reply.IPAddress].insert(reply.ID); };
   scan.OnNewDevice = [&](const TDeviceInfo& device) { plannedFound += planned.count(device.ID); };
   if (force)
     scan.Run(scanWaitMs, [&] { return plannedFound == planned.size(); });
   else
     scan.Run(scanWaitMs);
-  // Every check ends, with its answer, its time-out or its failure.
+  // Every check ends, with the ping's answer, its time-out or its failure.
   session.Wait([&checking] { return checking == 0; }, -1);
-  const std::set<std::string> held =
-      checks.empty() ? std::set<std::string>() : NeighbourTable().HeldAddresses();
 
   std::vector<TPlanProblem> problems;
-  for (const TPlanRow& row : rows) {
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const TPlanRow& row = rows[i];
     if (scan.Find(row.ID) == nullptr)
       problems.push_back({row.Line, row.ID,
                           "the device " + row.ID + " did not answer the scan (listening " +
                               std::to_string(scanWaitMs) + " ms)"});
-    if (!Checked(row, force)) continue;
-    std::string user = LocalUser(row.Address);
-    if (user.empty()) {
-      const auto heard = answeredFrom.find(row.Address);
-      if (heard != answeredFrom.end() && heard->second.contains(row.ID)) continue;  // its own
-      if (heard != answeredFrom.end())
-        user = DeviceUser(*heard->second.begin());
-      else
-        user = HostUser(checks.at(row.Address), held);
-    }
-    if (!user.empty()) problems.push_back({row.Line, row.ID, InUseProblem(row.Address, user)});
+    if (!checks[i]) continue;
+    if (const std::string user = checks[i]->User(scan.Devices()); !user.empty())
+      problems.push_back({row.Line, row.ID, InUseProblem(row.Address, user)});
   }
   return problems;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The options of discover and watch that choose which devices they show: --filter EXPR
-// (repeatable; a device is shown when every expression matches it, see DeviceFilter.h) and
+// (repeatable; a device is shown when every expression matches it, see appmodel/DeviceOrder.h) and
 // --interface NAME|ADDRESS (ask only through that local interface). Both are checked while the
 // command line is read, so a subnet that cannot be read or an interface that does not exist
 // is a usage error. Main thread only.
@@ -9,7 +9,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "tools/vepctl/DeviceFilter.h"
+#include "appmodel/DeviceOrder.h"
 #include "tools/vepctl/Session.h"
 #include "transport/LocalInterfaces.h"
 

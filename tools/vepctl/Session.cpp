@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <string_view>
 #include <utility>
 
 #include "appmodel/DebugMode.h"
@@ -18,33 +16,23 @@ namespace {
 // condition came true.
 constexpr int kSliceMs = 10;
 
-constexpr std::string_view kUpgradeFailurePrefix = "Upgrade failed with reason: ";
-
 }  // namespace
 
-TSession::TSession(bool debug) : Debug(debug) {
-  // The interface object reads the flag when it registers, so it is set first.
+TSession::TSession(bool debug) {
+  // The interface object reads the flag when it registers, and its log lines go to standard
+  // error in debug mode only, so it is set first.
   SetDebugMode(debug);
   if (VEPStartEngine() == 0)
     throw EFailure(
         "another process in this network namespace holds the VEP engine (UDP port 17784); "
         "stop it and try again");
   Interface = std::make_unique<TVEPInterface>();
-  Interface->LogLine = [this](const std::string& line) { Diagnostic(line); };
-  // The interface object asks for diagnostics in debug mode only; vepctl needs them always.
-  VEPSetApplicationCallback(&TVEPInterface::HandleEngineEvent, MessageEventsFlag);
 }
 
 TSession::~TSession() = default;
 
 void TSession::AskOnlyThrough(std::vector<std::string> localAddresses) {
   EngineInstance->RestrictBindings(std::move(localAddresses));
-}
-
-void TSession::Diagnostic(const std::string& line) {
-  if (line.starts_with(kUpgradeFailurePrefix))
-    LastUpgradeFailure = line.substr(kUpgradeFailurePrefix.size());
-  if (Debug) std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 bool TSession::Wait(const std::function<bool()>& done, int timeoutMs) {

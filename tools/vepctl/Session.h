@@ -21,9 +21,8 @@ class EFailure : public std::runtime_error {
 
 class TSession {
  public:
-  // The engine's diagnostics are always heard (a failed upgrade's reason is one of them) and
-  // go to standard error with `debug`. Raises EFailure when another process in this network
-  // namespace holds the engine.
+  // The engine's diagnostics go to standard error with `debug`. Raises EFailure when another
+  // process in this network namespace holds the engine.
   explicit TSession(bool debug);
   ~TSession();
   TSession(const TSession&) = delete;
@@ -39,17 +38,8 @@ class TSession {
   bool Wait(const std::function<bool()>& done, int timeoutMs);
   void RunFor(int ms) { Wait(nullptr, ms); }
 
-  // The reason of the last failed upgrade the engine reported ("Timeout", the device's text,
-  // a socket error), or empty; ForgetUpgradeFailure empties it before the next attempt.
-  const std::string& UpgradeFailure() const { return LastUpgradeFailure; }
-  void ForgetUpgradeFailure() { LastUpgradeFailure.clear(); }
-
  private:
-  void Diagnostic(const std::string& line);
-
-  bool Debug;
   std::unique_ptr<TVEPInterface> Interface;
-  std::string LastUpgradeFailure;
 };
 
 }  // namespace scoutor::vepctl

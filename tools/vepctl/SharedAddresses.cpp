@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "tools/vepctl/DeviceOrder.h"
+#include "appmodel/DeviceOrder.h"
 #include "tools/vepctl/Output.h"
 
 namespace scoutor::vepctl {

@@ -9,7 +9,7 @@
 
 #include "tools/vepctl/Commands.h"
 #include "tools/vepctl/DeviceChanges.h"
-#include "tools/vepctl/DeviceOrder.h"
+#include "appmodel/DeviceOrder.h"
 #include "tools/vepctl/DeviceRecord.h"
 #include "tools/vepctl/DeviceScan.h"
 #include "tools/vepctl/ScanSelection.h"
