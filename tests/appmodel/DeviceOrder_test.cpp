@@ -9,22 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/DeviceRecords.h"
+
 namespace scoutor {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-TDeviceInfo Device(const std::string& name, const std::string& type, const std::string& ip,
-                   const std::string& id, const std::string& interface = "10.0.0.1") {
-  TDeviceInfo device;
-  device.Name = name;
-  device.Type = type;
-  device.IPAddress = ip;
-  device.ID = id;
-  device.Interface = interface;
-  return device;
-}
+using test::Device;
 
 std::vector<std::string> IDsOf(const std::vector<TDeviceInfo>& devices) {
   std::vector<std::string> ids;

@@ -20,12 +20,12 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/DeviceRecords.h"
 #include "tests/support/NetnsBed.h"
 #include "tests/support/ToolRun.h"
-#include "tools/vepctl/DelimitedFields.h"
-#include "tools/vepctl/DeviceChanges.h"
-#include "tools/vepctl/ScanInterfaces.h"
-#include "tools/vepctl/SharedAddresses.h"
+#include "tools/vepctl/Output.h"
+#include "tools/vepctl/Listing.h"
+#include "tools/vepctl/Options.h"
 
 namespace scoutor::test {
 namespace {
@@ -39,17 +39,6 @@ using vepctl::TDeviceEvent;
 
 const std::string kVepctl = SCOUTOR_BINARY_DIR "/tools/vepctl/vepctl";
 const std::string kVepsim = SCOUTOR_BINARY_DIR "/tools/vepsim/vepsim";
-
-TDeviceInfo Device(const std::string& name, const std::string& type, const std::string& ip,
-                   const std::string& id, const std::string& interface = "10.0.0.1") {
-  TDeviceInfo device;
-  device.Name = name;
-  device.Type = type;
-  device.IPAddress = ip;
-  device.ID = id;
-  device.Interface = interface;
-  return device;
-}
 
 // ---- the parts ----
 

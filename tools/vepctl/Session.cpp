@@ -1,7 +1,10 @@
+
 #include "tools/vepctl/Session.h"
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
+#include <optional>
 #include <utility>
 
 #include "appmodel/DebugMode.h"
@@ -49,6 +52,54 @@ bool TSession::Wait(const std::function<bool()>& done, int timeoutMs) {
     }
     VEPProcessEvents(static_cast<unsigned>(slice));
   }
+}
+
+namespace {
+
+volatile std::sig_atomic_t Stopping = 0;
+
+void RequestStop(int) {
+  Stopping = 1;
+}
+
+}  // namespace
+
+void CatchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = RequestStop;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+bool StopRequested() {
+  return Stopping != 0;
+}
+
+std::vector<TCheckResult> CheckAll(TSession& session, const std::vector<std::string>& addresses) {
+  TReachabilityService service(MainLoop());
+  std::vector<TCheckResult> results(addresses.size());
+  std::size_t ended = 0;
+  for (std::size_t i = 0; i < addresses.size(); ++i)
+    service.Check(addresses[i], [&results, &ended, i](const TCheckResult& result) {
+      results[i] = result;
+      ++ended;
+    });
+  // Every check ends: with its answer, its time-out or its failure.
+  session.Wait([&] { return ended == addresses.size(); }, -1);
+  for (const TCheckResult& result : results)
+    if (result.Outcome == TReachability::Failed && session.Vep().LogLine)
+      session.Vep().LogLine("ping " + result.Address + ": " + result.Error);
+  return results;
+}
+
+TAddressChoice ChooseFreeAddress(TSession& session, const std::string& localAddress) {
+  TReachabilityService service(MainLoop());
+  TAddressChooser chooser(service, MainLoop());
+  std::optional<TAddressChoice> choice;
+  chooser.Start(localAddress, [&choice](const TAddressChoice& result) { choice = result; });
+  session.Wait([&choice] { return choice.has_value(); }, -1);
+  return *choice;
 }
 
 }  // namespace scoutor::vepctl

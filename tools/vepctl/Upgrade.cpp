@@ -1,7 +1,9 @@
 // vepctl upgrade: uploads a firmware file to a device by TFTP as the flash upgrade dialog does:
 // when the device refuses the first attempt with an access violation (result 1), it waits
 // 10 s and tries once more. Progress goes to standard error, the result code to standard
-// output. With --device, --type or --all it upgrades several devices (FleetUpgrade.h).
+// output. With --device, --type or --all it upgrades several devices (FleetUpgrade.cpp).
+#include "tools/vepctl/Upgrade.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,13 +12,10 @@
 
 #include "appmodel/UpgradeAttempts.h"
 #include "protocol/UpgradeOutcome.h"
-#include "transport/TftpClient.h"
 #include "tools/vepctl/Commands.h"
-#include "tools/vepctl/FleetUpgrade.h"
 #include "tools/vepctl/Output.h"
-#include "tools/vepctl/ProgressDisplay.h"
 #include "tools/vepctl/Session.h"
-#include "tools/vepctl/UpgradeOptions.h"
+#include "transport/TftpClient.h"
 
 namespace scoutor::vepctl {
 
