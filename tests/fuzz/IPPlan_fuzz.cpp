@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "tools/vepctl/IPPlan.h"
+#include "tools/vepctl/Plans.h"
 
 namespace {
 

@@ -20,14 +20,12 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/DeviceRecords.h"
 #include "tests/support/NetnsBed.h"
 #include "tests/support/ToolRun.h"
-#include "tools/vepctl/DelimitedFields.h"
-#include "tools/vepctl/DeviceChanges.h"
-#include "tools/vepctl/DeviceFilter.h"
-#include "tools/vepctl/DeviceOrder.h"
-#include "tools/vepctl/ScanInterfaces.h"
-#include "tools/vepctl/SharedAddresses.h"
+#include "tools/vepctl/Output.h"
+#include "tools/vepctl/Listing.h"
+#include "tools/vepctl/Options.h"
 
 namespace scoutor::test {
 namespace {
@@ -38,28 +36,9 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
 using vepctl::TDeviceEvent;
-using vepctl::TDeviceFilter;
-using vepctl::TDeviceOrder;
 
 const std::string kVepctl = SCOUTOR_BINARY_DIR "/tools/vepctl/vepctl";
 const std::string kVepsim = SCOUTOR_BINARY_DIR "/tools/vepsim/vepsim";
-
-TDeviceInfo Device(const std::string& name, const std::string& type, const std::string& ip,
-                   const std::string& id, const std::string& interface = "10.0.0.1") {
-  TDeviceInfo device;
-  device.Name = name;
-  device.Type = type;
-  device.IPAddress = ip;
-  device.ID = id;
-  device.Interface = interface;
-  return device;
-}
-
-std::vector<std::string> IDsOf(const std::vector<TDeviceInfo>& devices) {
-  std::vector<std::string> ids;
-  for (const TDeviceInfo& device : devices) ids.push_back(device.ID);
-  return ids;
-}
 
 // ---- the parts ----
 
@@ -82,92 +61,6 @@ TEST(VepctlFields, TsvShowsControlCharactersAsQuestionMarks) {
   EXPECT_EQ(vepctl::TsvField("two\r\nlines"), "two??lines");
   EXPECT_EQ(vepctl::TsvField("Comma, \"Inc.\" Grüße"), "Comma, \"Inc.\" Grüße");
   EXPECT_EQ(vepctl::TsvLine({"a\tb", "", "c"}), "a?b\t\tc");
-}
-
-TDeviceFilter Filter(const std::string& expression) {
-  std::string problem;
-  const std::optional<TDeviceFilter> filter = TDeviceFilter::Parse(expression, problem);
-  EXPECT_TRUE(filter) << expression << ": " << problem;
-  return filter.value_or(*TDeviceFilter::Parse("*", problem));
-}
-
-TEST(VepctlFilter, APatternMatchesTheNameOrTheTypeInAnyCase) {
-  const TDeviceInfo camera = Device("Gate-7", "IP Camera", "10.0.0.7", "00:0A:1B:2C:3D:4E");
-  EXPECT_TRUE(Filter("gate-?").Matches(camera));
-  EXPECT_TRUE(Filter("*CAMERA").Matches(camera));
-  EXPECT_TRUE(Filter("[gh]ate*").Matches(camera));
-  EXPECT_FALSE(Filter("gate").Matches(camera));  // the whole name, not a part of it
-  EXPECT_FALSE(Filter("sensor*").Matches(camera));
-  EXPECT_FALSE(Filter("10.0.0.7").Matches(camera));  // an address without '/' is a pattern
-}
-
-TEST(VepctlFilter, ASubnetMatchesTheAddressesInsideIt) {
-  const TDeviceFilter subnet = Filter("10.0.0.0/28");
-  EXPECT_TRUE(subnet.Matches(Device("a", "t", "10.0.0.0", "1")));
-  EXPECT_TRUE(subnet.Matches(Device("a", "t", "10.0.0.15", "1")));
-  EXPECT_FALSE(subnet.Matches(Device("a", "t", "10.0.0.16", "1")));
-  EXPECT_FALSE(subnet.Matches(Device("a", "t", "11.0.0.1", "1")));
-  // Host bits in the expression are cleared; leading zeros are decimal.
-  EXPECT_TRUE(Filter("010.000.000.200/24").Matches(Device("a", "t", "10.0.0.9", "1")));
-  EXPECT_TRUE(Filter("0.0.0.0/0").Matches(Device("a", "t", "203.0.113.5", "1")));
-  EXPECT_TRUE(Filter("192.168.1.5/32").Matches(Device("a", "t", "192.168.1.5", "1")));
-  EXPECT_FALSE(Filter("192.168.1.5/32").Matches(Device("a", "t", "192.168.1.4", "1")));
-  // A device whose address cannot be read lies in no subnet.
-  EXPECT_FALSE(Filter("0.0.0.0/0").Matches(Device("a", "t", "", "1")));
-}
-
-TEST(VepctlFilter, ASubnetThatCannotBeReadIsRefusedWithTheReason) {
-  for (const char* bad :
-       {"10.0.0.0/33", "10.0.0.0/", "10.0.0/24", "10.0.0.0/-1", "/24", "10.0.0.0/2 4",
-        "10.0.0.256/8", "10.0.0.0/24/8", "cam/*", "0x0a.0.0.0/8"}) {
-    std::string problem;
-    EXPECT_FALSE(TDeviceFilter::Parse(bad, problem)) << bad;
-    EXPECT_THAT(problem, HasSubstr("not a subnet")) << bad;
-    EXPECT_THAT(problem, HasSubstr(bad)) << bad;
-  }
-}
-
-TEST(VepctlFilter, EveryFilterMustMatch) {
-  const TDeviceInfo camera = Device("Gate-7", "Camera", "10.0.0.7", "1");
-  EXPECT_TRUE(vepctl::MatchesAll({}, camera));
-  EXPECT_TRUE(vepctl::MatchesAll({Filter("10.0.0.0/24"), Filter("cam*")}, camera));
-  EXPECT_FALSE(vepctl::MatchesAll({Filter("10.0.1.0/24"), Filter("cam*")}, camera));
-  EXPECT_FALSE(vepctl::MatchesAll({Filter("10.0.0.0/24"), Filter("sensor*")}, camera));
-}
-
-TEST(VepctlOrder, AddressesSortAsNumbersAndTiesGoByID) {
-  std::vector<TDeviceInfo> devices = {
-      Device("a", "t", "10.0.0.10", "00:00:00:00:00:03", "192.168.1.2"),
-      Device("b", "t", "10.0.0.9", "00:00:00:00:00:02", "10.0.0.1"),
-      Device("c", "t", "10.0.0.100", "00:00:00:00:00:05", "192.168.1.10"),
-      Device("d", "t", "10.0.0.9", "00:00:00:00:00:01", "192.168.1.2"),
-      Device("e", "t", "9.255.255.255", "00:00:00:00:00:04", "192.168.1.2")};
-  vepctl::SortDevices(devices, TDeviceOrder::IP);
-  EXPECT_THAT(IDsOf(devices),
-              ElementsAre("00:00:00:00:00:04", "00:00:00:00:00:01", "00:00:00:00:00:02",
-                          "00:00:00:00:00:03", "00:00:00:00:00:05"));
-  vepctl::SortDevices(devices, TDeviceOrder::Interface);
-  EXPECT_THAT(IDsOf(devices),
-              ElementsAre("00:00:00:00:00:02", "00:00:00:00:00:01", "00:00:00:00:00:03",
-                          "00:00:00:00:00:04", "00:00:00:00:00:05"));
-  vepctl::SortDevices(devices, TDeviceOrder::ID);
-  EXPECT_THAT(IDsOf(devices),
-              ElementsAre("00:00:00:00:00:01", "00:00:00:00:00:02", "00:00:00:00:00:03",
-                          "00:00:00:00:00:04", "00:00:00:00:00:05"));
-}
-
-TEST(VepctlOrder, NamesSortCaseSensitivelyTiesByIDAndNoneKeepsTheOrder) {
-  // The test runs in the C locale: byte by byte, capitals first.
-  std::vector<TDeviceInfo> devices = {Device("beta", "t", "1.1.1.1", "00:00:00:00:00:09"),
-                                      Device("Beta", "t", "1.1.1.1", "00:00:00:00:00:08"),
-                                      Device("alpha", "t", "1.1.1.1", "00:00:00:00:00:07"),
-                                      Device("beta", "t", "1.1.1.1", "00:00:00:00:00:01")};
-  vepctl::SortDevices(devices, TDeviceOrder::None);
-  EXPECT_THAT(IDsOf(devices), ElementsAre("00:00:00:00:00:09", "00:00:00:00:00:08",
-                                          "00:00:00:00:00:07", "00:00:00:00:00:01"));
-  vepctl::SortDevices(devices, TDeviceOrder::Name);
-  EXPECT_THAT(IDsOf(devices), ElementsAre("00:00:00:00:00:08", "00:00:00:00:00:07",
-                                          "00:00:00:00:00:01", "00:00:00:00:00:09"));
 }
 
 TEST(VepctlSharedAddresses, EachAddressHeldTwiceIsNamedWithItsDevices) {

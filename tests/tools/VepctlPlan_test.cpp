@@ -17,7 +17,7 @@
 
 #include "tests/support/NetnsBed.h"
 #include "tests/support/ToolRun.h"
-#include "tools/vepctl/IPPlan.h"
+#include "tools/vepctl/Plans.h"
 
 namespace scoutor::test {
 namespace {

@@ -398,6 +398,20 @@ TEST_F(VepctlNetwork, GetIPTakesNoLateSetIPAcknowledgementForItsAnswer) {
   EXPECT_EQ(settings.at("mask"), "255.255.255.0");
 }
 
+// The other way round: a device that answers get-IP 1.5 s late and never acknowledges a
+// set-IP. The settings reply to a get-ip that gave up at once reaches the set-ip that follows,
+// which must not take it for its acknowledgement.
+TEST_F(VepctlNetwork, SetIPTakesNoLateGetIPReplyForItsAcknowledgement) {
+  Bed->Spawn(Near, {kVepsim, "--delay", "1500", "--ignore", "set-ip", "--device",
+                    std::string("mac=") + kNearID + ",ip=10.0.0.7,mask=255.255.255.0,gw=10.0.0.254"});
+  WaitForListener(Near, 17784);
+  EXPECT_EQ(Vepctl(std::string("get-ip ") + kNearID + " --wait 0").Exit, 1);
+  const TRun run = Vepctl(std::string("set-ip ") + kNearID + " --dhcp --wait 5000", true);
+  EXPECT_EQ(run.Exit, 1);
+  EXPECT_THAT(run.Output, HasSubstr("Communication Failed: no acknowledgement from " +
+                                    std::string(kNearID) + " within 5000 ms"));
+}
+
 TEST_F(VepctlNetwork, GetIPWithoutAnAnswerSaysSoAndExitsOne) {
   StartDevices();
   const TRun run = Vepctl("get-ip 00:0A:1B:2C:3D:99 --wait 500", true);

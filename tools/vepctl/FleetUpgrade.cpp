@@ -2,27 +2,220 @@
 // TFTP client of its own on the main loop, a few at a time, and counts as upgraded once it is
 // heard again after its restart. No thread of its own: uploads, pauses and waits are timers
 // and socket watches of the one loop.
-#include "tools/vepctl/FleetUpgrade.h"
-
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
+#include "appmodel/DeviceInfo.h"
+#include "appmodel/DeviceOrder.h"
+#include "appmodel/UpgradeAttempts.h"
+#include "protocol/UpgradeOutcome.h"
+#include "protocol/VepWire.h"
+#include "runtime/EventLoop.h"
+#include "runtime/SingleShot.h"
 #include "runtime/Timer.h"
-#include "tools/vepctl/DeviceScan.h"
-#include "tools/vepctl/DeviceSelection.h"
-#include "tools/vepctl/DeviceUpgrade.h"
-#include "tools/vepctl/FleetProgress.h"
+#include "tools/vepctl/Commands.h"
+#include "tools/vepctl/Listing.h"
 #include "tools/vepctl/Output.h"
 #include "tools/vepctl/Session.h"
+#include "tools/vepctl/Upgrade.h"
+#include "transport/TftpClient.h"
 
 namespace scoutor::vepctl {
 
 namespace {
+
+// Which devices of one scan an upgrade of several devices is for: those named by ID, those of
+// a type, or all that answered.
+struct TDeviceSelection {
+  std::vector<TDeviceInfo> Chosen;   // by ID: in the order named; otherwise in the scan's order
+  std::vector<std::string> Missing;  // IDs named that no device of the scan has
+};
+
+// The IDs named by --device in the form the scan lists them (upper case), each once, in the
+// order first named.
+std::vector<std::string> RequestedIDs(const TUpgradeOptions& options) {
+  std::vector<std::string> ids;
+  for (const std::string& text : options.DeviceIDs) {
+    const std::string id = IDText(DeviceNodeID(text));
+    if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+  }
+  return ids;
+}
+
+// A type matches a pattern equal to it, or one it matches as a glob (*, ?, [...]) in any
+// letter case.
+bool TypeMatches(const std::string& type, const std::string& pattern) {
+  return type == pattern || PatternMatches(pattern, type);
+}
+
+TDeviceSelection SelectDevices(const std::vector<TDeviceInfo>& scanned,
+                               const TUpgradeOptions& options) {
+  TDeviceSelection selection;
+  if (!options.DeviceIDs.empty()) {
+    for (const std::string& id : RequestedIDs(options)) {
+      const auto found = std::find_if(scanned.begin(), scanned.end(),
+                                      [&id](const TDeviceInfo& device) { return device.ID == id; });
+      if (found == scanned.end())
+        selection.Missing.push_back(id);
+      else
+        selection.Chosen.push_back(*found);
+    }
+    return selection;
+  }
+  for (const TDeviceInfo& device : scanned)
+    if (options.All || TypeMatches(device.Type, *options.Type)) selection.Chosen.push_back(device);
+  return selection;
+}
+
+// One device's part in an upgrade of several devices, on the main loop: the attempts of its
+// upgrade (UpgradeAttempts.h) by a TFTP client of its own, then the wait until the device,
+// restarting with its new firmware, is heard again. Each attempt's upload waits in the queue
+// until whoever runs it starts it (it keeps their number down); it also sends the discovery
+// broadcasts and hands over the replies. Main thread only.
+class TDeviceUpgrade {
+ public:
+  enum class TPhase {
+    Queued,  // waiting for its first upload to start
+    Uploading,
+    Pausing,     // refused once; waiting before the second attempt
+    RetryDue,    // the pause is over; waiting for its second upload to start
+    Restarting,  // uploaded; listening for the device
+    Ended,
+  };
+  enum class TEnd { Upgraded, UploadFailed, NotHeardAgain };
+
+  struct TSettings {
+    std::string File;
+    std::optional<int> Retries;  // the TFTP client's, when given
+    int HeardWithinMs = 0;       // from the end of the upload
+  };
+
+  TDeviceUpgrade(const TDeviceInfo& device, const TSettings& settings);
+  TDeviceUpgrade(const TDeviceUpgrade&) = delete;
+  TDeviceUpgrade& operator=(const TDeviceUpgrade&) = delete;
+
+  // After every change of phase, and after every data block sent.
+  std::function<void()> OnPhaseChange;
+  std::function<void()> OnProgress;
+
+  // Starts the upload of the attempt that waits; only while Queued or RetryDue.
+  void StartUpload();
+  // A discovery broadcast has just gone out: while restarting, the device's replies count
+  // from now on, never earlier ones that may still be on their way.
+  void Asked();
+  // A discovery reply of this device came.
+  void Heard();
+
+  const TDeviceInfo& Device() const { return Info; }
+  TPhase Phase() const { return Current; }
+  TEnd End() const { return Ending; }  // once Ended
+  // Of the last attempt.
+  const TUpgradeOutcome& Outcome() const { return Attempts.Outcome(); }
+  int AttemptCount() const { return Attempts.Attempts(); }
+  std::int64_t Sent() const { return SentBytes; }
+  std::int64_t Total() const { return TotalBytes; }
+
+ private:
+  void Queue(TAttemptDone done);
+  void AttemptsChanged();
+  void Finish(TEnd end);
+  void SetPhase(TPhase phase);
+
+  const TDeviceInfo Info;
+  const TSettings Settings;
+  TTftpClient Client;
+  TUpgradeAttempts Attempts;
+  TAttemptDone Queued;  // the end of the upload that waits for its start
+  TSingleShot Deadline;
+  TPhase Current = TPhase::Queued;
+  TEnd Ending = TEnd::Upgraded;
+  bool Listening = false;  // restarting, and a broadcast went out since the upload ended
+  std::int64_t SentBytes = 0;
+  std::int64_t TotalBytes = 0;
+};
+
+TDeviceUpgrade::TDeviceUpgrade(const TDeviceInfo& device, const TSettings& settings)
+    : Info(device),
+      Settings(settings),
+      Attempts([this](const std::string&, const std::string&, TAttemptDone done) {
+        Queue(std::move(done));
+      }) {
+  if (Settings.Retries) Client.Retries = *Settings.Retries;
+  Client.OnWorkBegin = [this](TTransportComponent&, TWorkMode, std::int64_t total) {
+    TotalBytes = total;
+  };
+  Client.OnWork = [this](TTransportComponent&, TWorkMode, std::int64_t sent) {
+    SentBytes = sent;
+    if (OnProgress) OnProgress();
+  };
+  Attempts.OnPhaseChange = [this] { AttemptsChanged(); };
+  // Its first upload waits in the queue from the start.
+  Attempts.Start(Settings.File, Info.IPAddress);
+}
+
+void TDeviceUpgrade::Queue(TAttemptDone done) {
+  Queued = std::move(done);
+  SetPhase(Attempts.Attempts() == 1 ? TPhase::Queued : TPhase::RetryDue);
+}
+
+void TDeviceUpgrade::StartUpload() {
+  if (Current != TPhase::Queued && Current != TPhase::RetryDue)
+    throw std::logic_error("an upload of " + Info.ID + " started out of turn");
+  SentBytes = 0;
+  TotalBytes = 0;
+  ClientUpload(Client)(Settings.File, Info.IPAddress, std::exchange(Queued, nullptr));
+  SetPhase(TPhase::Uploading);
+}
+
+// An attempt's upload is queued by Queue, so only the pause and the end are news here.
+void TDeviceUpgrade::AttemptsChanged() {
+  switch (Attempts.Phase()) {
+    case TUpgradeAttempts::TPhase::Pausing:
+      SetPhase(TPhase::Pausing);
+      break;
+    case TUpgradeAttempts::TPhase::Ended:
+      if (!Attempts.Outcome().Succeeded()) {
+        Finish(TEnd::UploadFailed);
+        break;
+      }
+      Deadline.Start(MainLoop(), Settings.HeardWithinMs, [this] { Finish(TEnd::NotHeardAgain); });
+      SetPhase(TPhase::Restarting);
+      break;
+    case TUpgradeAttempts::TPhase::Idle:
+    case TUpgradeAttempts::TPhase::Uploading:
+      break;
+  }
+}
+
+void TDeviceUpgrade::Asked() {
+  if (Current == TPhase::Restarting) Listening = true;
+}
+
+void TDeviceUpgrade::Heard() {
+  if (Current == TPhase::Restarting && Listening) Finish(TEnd::Upgraded);
+}
+
+void TDeviceUpgrade::Finish(TEnd end) {
+  Deadline.Stop();
+  Listening = false;
+  Ending = end;
+  SetPhase(TPhase::Ended);
+}
+
+void TDeviceUpgrade::SetPhase(TPhase phase) {
+  Current = phase;
+  if (OnPhaseChange) OnPhaseChange();
+}
 
 using TPhase = TDeviceUpgrade::TPhase;
 using TEnd = TDeviceUpgrade::TEnd;
@@ -112,7 +305,8 @@ void TFleetUpgrade::Changed(const TDeviceUpgrade& device) {
   switch (device.Phase()) {
     case TPhase::Pausing:
       Log(id + ": upload refused (" + OneLine(device.Outcome().Reason.value_or("")) +
-          "); one more attempt in " + std::to_string(kUpgradeRetryPauseMs / 1000) + " s");
+          "); one more attempt in " +
+          std::to_string(TUpgradeAttempts::kRetryPauseMs / 1000) + " s");
       break;
     case TPhase::Restarting:
       Log(id + ": uploaded; waiting to hear it again");
@@ -140,7 +334,7 @@ void TFleetUpgrade::StartUploads() {
     TDeviceUpgrade* next = NextToStart();
     if (next == nullptr) break;
     next->StartUpload();
-    Log(next->Device().ID + ": upload started (attempt " + std::to_string(next->Attempts()) + "; " +
+    Log(next->Device().ID + ": upload started (attempt " + std::to_string(next->AttemptCount()) + "; " +
         std::to_string(Count(TPhase::Uploading)) + " running)");
   }
   Starting = false;
@@ -192,8 +386,8 @@ void TFleetUpgrade::PrintResult(const TDeviceUpgrade& device) {
       status = "not heard again within " + std::to_string(Options.VerifyTimeoutS) + " s";
       break;
   }
-  record["attempts"] = device.Attempts();
-  record["result"] = outcome.Result;
+  record["attempts"] = device.AttemptCount();
+  record["result"] = outcome.Code();
   record["succeeded"] = device.End() == TEnd::Upgraded;
   Progress.Hide();
   Output.Record(record, Printable(info.ID) + '\t' + Printable(info.Name) + '\t' + status);

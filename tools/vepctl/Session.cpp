@@ -1,9 +1,10 @@
+
 #include "tools/vepctl/Session.h"
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <string_view>
+#include <csignal>
+#include <optional>
 #include <utility>
 
 #include "appmodel/DebugMode.h"
@@ -18,33 +19,23 @@ namespace {
 // condition came true.
 constexpr int kSliceMs = 10;
 
-constexpr std::string_view kUpgradeFailurePrefix = "Upgrade failed with reason: ";
-
 }  // namespace
 
-TSession::TSession(bool debug) : Debug(debug) {
-  // The interface object reads the flag when it registers, so it is set first.
+TSession::TSession(bool debug) {
+  // The interface object reads the flag when it registers, and its log lines go to standard
+  // error in debug mode only, so it is set first.
   SetDebugMode(debug);
   if (VEPStartEngine() == 0)
     throw EFailure(
         "another process in this network namespace holds the VEP engine (UDP port 17784); "
         "stop it and try again");
   Interface = std::make_unique<TVEPInterface>();
-  Interface->LogLine = [this](const std::string& line) { Diagnostic(line); };
-  // The interface object asks for diagnostics in debug mode only; vepctl needs them always.
-  VEPSetApplicationCallback(&TVEPInterface::HandleEngineEvent, MessageEventsFlag);
 }
 
 TSession::~TSession() = default;
 
 void TSession::AskOnlyThrough(std::vector<std::string> localAddresses) {
   EngineInstance->RestrictBindings(std::move(localAddresses));
-}
-
-void TSession::Diagnostic(const std::string& line) {
-  if (line.starts_with(kUpgradeFailurePrefix))
-    LastUpgradeFailure = line.substr(kUpgradeFailurePrefix.size());
-  if (Debug) std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 bool TSession::Wait(const std::function<bool()>& done, int timeoutMs) {
@@ -61,6 +52,54 @@ bool TSession::Wait(const std::function<bool()>& done, int timeoutMs) {
     }
     VEPProcessEvents(static_cast<unsigned>(slice));
   }
+}
+
+namespace {
+
+volatile std::sig_atomic_t Stopping = 0;
+
+void RequestStop(int) {
+  Stopping = 1;
+}
+
+}  // namespace
+
+void CatchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = RequestStop;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+bool StopRequested() {
+  return Stopping != 0;
+}
+
+std::vector<TCheckResult> CheckAll(TSession& session, const std::vector<std::string>& addresses) {
+  TReachabilityService service(MainLoop());
+  std::vector<TCheckResult> results(addresses.size());
+  std::size_t ended = 0;
+  for (std::size_t i = 0; i < addresses.size(); ++i)
+    service.Check(addresses[i], [&results, &ended, i](const TCheckResult& result) {
+      results[i] = result;
+      ++ended;
+    });
+  // Every check ends: with its answer, its time-out or its failure.
+  session.Wait([&] { return ended == addresses.size(); }, -1);
+  for (const TCheckResult& result : results)
+    if (result.Outcome == TReachability::Failed && session.Vep().LogLine)
+      session.Vep().LogLine("ping " + result.Address + ": " + result.Error);
+  return results;
+}
+
+TAddressChoice ChooseFreeAddress(TSession& session, const std::string& localAddress) {
+  TReachabilityService service(MainLoop());
+  TAddressChooser chooser(service, MainLoop());
+  std::optional<TAddressChoice> choice;
+  chooser.Start(localAddress, [&choice](const TAddressChoice& result) { choice = result; });
+  session.Wait([&choice] { return choice.has_value(); }, -1);
+  return *choice;
 }
 
 }  // namespace scoutor::vepctl

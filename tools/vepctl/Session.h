@@ -1,8 +1,9 @@
 #pragma once
 // One run of a vepctl command against the VEP engine: starts the engine with the calling thread
 // as its main thread, creates the application interface object, and waits for answers by
-// running the engine's event processing in short slices. Main thread only; events and handlers
-// run inside Wait/RunFor.
+// running the engine's event processing in short slices; with it the stop signals of a command
+// that runs until told to end, and the reachability checks on the same loop. Main thread
+// only; events and handlers run inside Wait/RunFor.
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -10,6 +11,8 @@
 #include <vector>
 
 #include "appmodel/VEPInterface.h"
+#include "hostnet/AddressChooser.h"
+#include "hostnet/ReachabilityService.h"
 
 namespace scoutor::vepctl {
 
@@ -21,9 +24,8 @@ class EFailure : public std::runtime_error {
 
 class TSession {
  public:
-  // The engine's diagnostics are always heard (a failed upgrade's reason is one of them) and
-  // go to standard error with `debug`. Raises EFailure when another process in this network
-  // namespace holds the engine.
+  // The engine's diagnostics go to standard error with `debug`. Raises EFailure when another
+  // process in this network namespace holds the engine.
   explicit TSession(bool debug);
   ~TSession();
   TSession(const TSession&) = delete;
@@ -39,17 +41,27 @@ class TSession {
   bool Wait(const std::function<bool()>& done, int timeoutMs);
   void RunFor(int ms) { Wait(nullptr, ms); }
 
-  // The reason of the last failed upgrade the engine reported ("Timeout", the device's text,
-  // a socket error), or empty; ForgetUpgradeFailure empties it before the next attempt.
-  const std::string& UpgradeFailure() const { return LastUpgradeFailure; }
-  void ForgetUpgradeFailure() { LastUpgradeFailure.clear(); }
-
  private:
-  void Diagnostic(const std::string& line);
-
-  bool Debug;
   std::unique_ptr<TVEPInterface> Interface;
-  std::string LastUpgradeFailure;
 };
+
+// Ctrl-C (SIGINT) and SIGTERM as a request to stop, for a command that runs until it is told to
+// end and should then end in good order (flushing its output, exit 0) rather than be killed.
+// The handler only sets a flag; the command's loop looks at it between its 10 ms slices.
+
+// Installs the handler for both signals.
+void CatchStopSignals();
+// True once either signal came.
+bool StopRequested();
+
+// Reachability checks and the address choice for vepctl, on the engine's main loop: one
+// reachability service checks every address at once over one ICMP socket (no thread, no
+// socket per device) while the engine keeps handling its events. Main thread only.
+
+// One result per address, in order. Failed checks are also reported to the log.
+std::vector<TCheckResult> CheckAll(TSession& session, const std::vector<std::string>& addresses);
+
+// Auto IP's choice of a free address in the subnet of `localAddress`, run to its end.
+TAddressChoice ChooseFreeAddress(TSession& session, const std::string& localAddress);
 
 }  // namespace scoutor::vepctl

@@ -1,87 +1,65 @@
 // vepctl upgrade: uploads a firmware file to a device by TFTP as the flash upgrade dialog does:
 // when the device refuses the first attempt with an access violation (result 1), it waits
 // 10 s and tries once more. Progress goes to standard error, the result code to standard
-// output. With --device, --type or --all it upgrades several devices (FleetUpgrade.h).
+// output. With --device, --type or --all it upgrades several devices (FleetUpgrade.cpp).
+#include "tools/vepctl/Upgrade.h"
+
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 
-#include "protocol/StartEngine.h"
+#include "appmodel/UpgradeAttempts.h"
 #include "protocol/UpgradeOutcome.h"
-#include "protocol/VEP.h"
 #include "tools/vepctl/Commands.h"
-#include "tools/vepctl/FleetUpgrade.h"
 #include "tools/vepctl/Output.h"
-#include "tools/vepctl/ProgressDisplay.h"
 #include "tools/vepctl/Session.h"
-#include "tools/vepctl/UpgradeOptions.h"
+#include "transport/TftpClient.h"
 
 namespace scoutor::vepctl {
 
 namespace {
 
-// How often the TFTP client sends its last packet again when a wait for the device's answer
-// ends in silence. Not part of the library's C interface: vepctl sets it on the engine's own
-// client, which it can reach since it links the engine statically.
-void SetUploadRetries(int retries) {
-  EngineInstance->Tftp().Retries = retries;
-}
-
-void Status(const char* text) {
-  std::fprintf(stderr, "vepctl: %s\n", text);
+void Status(const std::string& text) {
+  std::fprintf(stderr, "vepctl: %s\n", text.c_str());
 }
 
 int RunUpgrade(const TUpgradeOptions& options, const TGlobalOptions& global) {
   const TOutput output(global.Json);
   const TRecord fields = {{"file", options.File}, {"address", options.Address}};
   TSession session(global.Debug);
-  if (options.Retries) SetUploadRetries(*options.Retries);
+  TTftpClient client;
+  if (options.Retries) client.Retries = *options.Retries;
   TProgressDisplay display(isatty(STDERR_FILENO) == 1);
-  session.Vep().HandleUpgradeProgress = [&display](std::uint32_t, const TVEPProgressEvent& event) {
-    if (event.Kind == upStarted)
-      display.Started(event.Value);
-    else if (event.Kind == upProgress)
-      display.Progress(event.Value);
-    else
-      display.Ended();
+  client.OnWorkBegin = [&display](TTransportComponent&, TWorkMode, std::int64_t total) {
+    display.Started(total);
   };
-  const auto attempt = [&] {
-    session.ForgetUpgradeFailure();
-    const std::int32_t result = VEPUpgradeDevice(options.File.c_str(), options.Address.c_str());
-    display.Ended();
-    return result;
+  client.OnWork = [&display](TTransportComponent&, TWorkMode, std::int64_t sent) {
+    display.Progress(sent);
   };
+  client.OnWorkEnd = [&display](TTransportComponent&, TWorkMode) { display.Ended(); };
+  TUpgradeAttempts attempts(ClientUpload(client));
+  attempts.OnLogLine = Status;
+  attempts.Start(options.File, options.Address);
+  // Every attempt ends: an upload with its last acknowledgement or a time-out, the pause with
+  // its timer.
+  session.Wait([&attempts] { return attempts.Phase() == TUpgradeAttempts::TPhase::Ended; }, -1);
 
-  int attempts = 1;
-  std::int32_t result = attempt();
-  if (result == 0) {
-    Status("Upgrade succeeded");
-  } else if (TryAgainAfterPause(result)) {
-    Status("First Upgrade Failed");
-    Status("Delay 10 seconds");
-    session.RunFor(kUpgradeRetryPauseMs);
-    Status("Attempting second upgrade");
-    ++attempts;
-    result = attempt();
-    Status(result == 0 ? "Second upgrade succeeded" : "Second Upgrade Failed");
-  } else {
-    Status("Upgrade Failed");
-  }
+  const TUpgradeOutcome& outcome = attempts.Outcome();
   TRecord record = fields;
-  record["result"] = result;
-  record["attempts"] = attempts;
-  record["succeeded"] = result == 0;
-  if (result == 0) {
-    output.Record(record, "result=0 Upgrade succeeded");
+  record["result"] = outcome.Code();
+  record["attempts"] = attempts.Attempts();
+  record["succeeded"] = outcome.Succeeded();
+  const std::string result = "result=" + std::to_string(outcome.Code());
+  if (outcome.Succeeded()) {
+    output.Record(record, result + " Upgrade succeeded");
     return 0;
   }
-  const std::string reason = OneLine(session.UpgradeFailure());
+  const std::string reason = OneLine(outcome.Reason.value_or(""));
   record["reason"] = reason;
   // The failure is the result line itself; with --json it is also the error object.
-  if (!output.Json())
-    output.Record(record, "result=" + std::to_string(result) + " Upgrade Failed: " + reason);
+  if (!output.Json()) output.Record(record, result + " Upgrade Failed: " + reason);
   return output.Error(1, "Upgrade failed with reason: " + reason, record);
 }
 

@@ -8,8 +8,8 @@
 #include <iostream>
 #include <string_view>
 
-#include "tools/vepctl/CommandSuggestion.h"
 #include "tools/vepctl/Commands.h"
+#include "tools/vepctl/Options.h"
 #include "tools/vepctl/Output.h"
 #include "tools/vepctl/Session.h"
 

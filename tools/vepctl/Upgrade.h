@@ -1,9 +1,11 @@
 #pragma once
-// The options of vepctl upgrade. One device is named by its address; several are chosen from a
-// scan by ID, by type, or all of them (the fleet form).
+// vepctl upgrade. One device is named by its address; several are chosen from a scan by ID, by
+// type, or all of them (the fleet form, FleetUpgrade.cpp).
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "tools/vepctl/Commands.h"
 
 namespace scoutor::vepctl {
 
@@ -23,5 +25,10 @@ struct TUpgradeOptions {
 
   bool Fleet() const { return !DeviceIDs.empty() || Type || All; }
 };
+
+// Scans, uploads the file to every device chosen, at most options.Parallel at once, and waits
+// for each to be heard again after its restart; prints one result line per device as it
+// ends, then the summary. 0 when every device was upgraded, else 1.
+int RunFleetUpgrade(const TUpgradeOptions& options, const TGlobalOptions& global);
 
 }  // namespace scoutor::vepctl
