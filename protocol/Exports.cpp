@@ -10,6 +10,7 @@
 #include "hostnet/AddressChoice.h"
 #include "hostnet/Reachability.h"
 #include "protocol/StartEngine.h"
+#include "protocol/UpgradeOutcome.h"
 #include "protocol/VEP.h"
 #include "protocol/VepWire.h"
 #include "runtime/HeadlessLoop.h"
@@ -88,8 +89,7 @@ VEP_API void VEPMacToID(const char* idText, unsigned char* idOut) {
 }
 
 VEP_API int32_t VEPUpgradeDevice(const char* fileName, const char* deviceAddress) {
-  constexpr int32_t kOtherFailure = 3;
-  if (!EngineInstance) return kOtherFailure;
+  if (!EngineInstance) return static_cast<int32_t>(TUpgradeResult::OtherFailure);
   return EngineInstance->UpgradeDevice(Text(fileName), Text(deviceAddress));
 }
 

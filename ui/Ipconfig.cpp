@@ -171,7 +171,7 @@ void TIPConfigForm::AddressChecked(const TIPSettings& settings) {
   if (!user.empty() &&
       ShowBox(this, QMessageBox::Question, ApplicationTitle(),
               QString::fromStdString(address + " is already in use by " + user +
-                                     ". Send it to the device all the same?"),
+                                     ".\n\nSend it to the device all the same?"),
               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
     return;
   SendSettings(settings);

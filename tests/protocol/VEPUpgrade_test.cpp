@@ -120,7 +120,8 @@ TEST_F(VEPUpgradeTest, AnUpgradeWhileAnotherRunsOnTheLoopFailsWithThreeAndLeaves
   TMainLoopScope scope(loop);
   int started = -1;
   ASSERT_TRUE(
-      Engine.StartUpgrade(Image, "127.0.0.1", [&](std::int32_t result) { started = result; }));
+      Engine.StartUpgrade(Image, "127.0.0.1",
+                          [&](const TUpgradeOutcome& outcome) { started = outcome.Code(); }));
   EXPECT_EQ(Engine.UpgradeDevice(Image, "127.0.0.2"), 3);
   EXPECT_EQ(Seen, (std::vector<std::string>{
                       "message Upgrade failed with reason: An upload is already running"}));
@@ -144,8 +145,8 @@ class VEPStartUpgradeTest : public ::testing::Test {
 
   // Starts the upgrade of `file`; its result is recorded as "done <code>" among the events.
   bool Start(const std::string& file) {
-    return Engine.StartUpgrade(file, "127.0.0.1", [](std::int32_t result) {
-      Seen.push_back("done " + std::to_string(result));
+    return Engine.StartUpgrade(file, "127.0.0.1", [](const TUpgradeOutcome& outcome) {
+      Seen.push_back("done " + std::to_string(outcome.Code()));
     });
   }
   // Lets the engine take what the server has just sent: waits until it has reached the
@@ -225,7 +226,7 @@ TEST_F(VEPStartUpgradeTest, AMissingFileGivesThreeLaterWithoutAnyProgressEvent) 
 TEST_F(VEPStartUpgradeTest, ASecondStartWhileOneRunsIsRefused) {
   ASSERT_TRUE(Start(Image));
   bool secondDone = false;
-  EXPECT_FALSE(Engine.StartUpgrade(Image, "127.0.0.2", [&](std::int32_t) { secondDone = true; }));
+  EXPECT_FALSE(Engine.StartUpgrade(Image, "127.0.0.2", [&](const TUpgradeOutcome&) { secondDone = true; }));
   Answer(TScriptedTftpServer::OptionAck("blksize", "1500"));
   Server.Expect();
   Server.Reply(TScriptedTftpServer::Ack(1));

@@ -229,8 +229,8 @@ class IpconfigTest : public QObject {
              }
            });
       QCOMPARE(question, QString("10.0.0.9 is already in use by device 00:0A:1B:2C:3D:99 (it "
-                                 "answered the scan from there). Send it to the device all the "
-                                 "same?"));
+                                 "answered the scan from there).\n\nSend it to the device all "
+                                 "the same?"));
       QCOMPARE(TFakeVep::SetIPs.size(), std::size_t(answer == QMessageBox::Yes ? 1 : 0));
     }
   }
