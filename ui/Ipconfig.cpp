@@ -166,6 +166,7 @@ void TIPConfigForm::ApplyExecute() {
 }
 
 void TIPConfigForm::AddressChecked(const TIPSettings& settings) {
+  if (!isVisible()) return;  // closed before the check had ended: nothing is sent
   const std::string address = SettingsToSend(settings).Address;
   const std::string user = UseCheck.User(ListedDevices ? ListedDevices() : std::vector<TDeviceInfo>{});
   if (!user.empty() &&
