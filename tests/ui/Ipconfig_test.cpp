@@ -221,7 +221,7 @@ class IpconfigTest : public QObject {
                question = box.text();
                box.button(answer)->click();
              });
-             WhenModal(Wait, [] { TFakeVep::AcknowledgeIPSet(); });
+             if (answer == QMessageBox::Yes) WhenModal(Wait, [] { TFakeVep::AcknowledgeIPSet(); });
              QTest::mouseClick(Form->ApplyButton, Qt::LeftButton);
              if (answer == QMessageBox::No) {
                QTRY_VERIFY(!question.isEmpty());
