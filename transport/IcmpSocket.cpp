@@ -8,6 +8,7 @@
 
 #include "transport/ByteOrder.h"
 #include "transport/IcmpRebuild.h"
+#include "transport/RawSocketPrivilege.h"
 #include "transport/SocketErrors.h"
 
 namespace scoutor {
@@ -89,6 +90,7 @@ int ReceiveDatagram(int fd, std::uint8_t* buffer, std::size_t capacity) {
 
 TIcmpSocketKind TIcmpSocket::Open(TSocketBinding& binding, int protocol) {
   try {
+    const TRawSocketPrivilege privilege;
     binding.Open(SOCK_RAW, protocol);
     return TIcmpSocketKind::Raw;
   } catch (const EIdInvalidSocket&) {
