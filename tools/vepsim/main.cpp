@@ -41,9 +41,9 @@ int main(int argc, char** argv) {
   CLI::App* deviceGroup = app.add_option_group("Devices", "At least one device is needed.");
   deviceGroup
       ->add_option("--device", deviceTexts,
-                   "mac=00:0A:1B:2C:3D:4E,name=AP-1,type=Bridge,ip=10.0.0.7,\n"
-                   "mask=255.255.255.0,gw=10.0.0.1,dhcp=0,busy_first=0,\n"
-                   "restart_ms=0 (only mac is required); repeatable")
+                   "KEY=VALUE,... with the keys mac (required), name, type,\n"
+                   "ip, mask, gw, dhcp (0/1), busy_first (0/1), restart_ms;\n"
+                   "e.g. mac=00:0A:1B:2C:3D:4E,name=AP-1,ip=10.0.0.7; repeatable")
       ->type_name("DEVICE");
   deviceGroup
       ->add_option("--config", configFile,
