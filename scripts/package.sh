@@ -38,13 +38,9 @@ scratch=$(mktemp -d "${TMPDIR:-/tmp}/scoutor-package.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 git archive --format=tar --prefix="scoutor-$upstream/" HEAD | tar -x -C "$scratch"
 
-# The compiler cache of the caller, when there is one: debhelper gives the build a HOME of its
-# own, where ccache would start empty.
-if command -v ccache >/dev/null; then
-  CCACHE_DIR=$(ccache -k cache_dir)
-  CCACHE_BASEDIR=$(ccache -k base_dir)
-  export CCACHE_DIR CCACHE_BASEDIR
-fi
+# The build folder differs on every run and Debian's flags name it, so compiler-cache entries
+# would never be found again: the cache is left alone.
+export CCACHE_DISABLE=1
 echo "package: building $version in $scratch"
 (cd "$scratch/scoutor-$upstream" &&
   DEB_BUILD_OPTIONS=${DEB_BUILD_OPTIONS:-parallel=2} dpkg-buildpackage -us -uc -b) \
