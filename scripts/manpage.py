@@ -137,6 +137,25 @@ def main():
         subprocess.run(["help2man", "--no-info", "--section=1", "--name", options.description,
                         "--include", os.path.join(scratch, "include.h2m"),
                         "--output", options.output, stand_in], check=True)
+    with open(options.output, encoding="utf-8") as page:
+        text = page.read()
+    with open(options.output, "w", encoding="utf-8") as page:
+        page.write(fit_long_words(text))
+
+
+def fit_long_words(page):
+    """The options' texts hold examples without spaces (a device as
+    "mac=...,name=AP-1,type=Bridge,..."): lines are left-aligned, since groff cannot stretch a
+    line made of one such word to the right margin, and each comma inside a word is a place
+    where it may break the word."""
+    lines = []
+    for line in page.splitlines():
+        if not line.startswith((".", "'")):
+            line = re.sub(r",(?=\S)", r",\\:", line)
+        lines.append(line)
+        if line.startswith(".TH "):
+            lines.append(".ad l")
+    return "\n".join(lines) + "\n"
 
 
 if __name__ == "__main__":

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs a build into a new temporary prefix and checks what arrived: vepctl and vepsim run
 # from there, `man -l` renders their pages with the hand-written sections and every command,
-# and their completion scripts complete commands and options in bash. Sends nothing.
+# and their completion scripts complete commands and options in bash; with the desktop program,
+# its page, desktop entry, icon and metainfo are in place as well. Sends nothing (scoutor is
+# never started).
 set -euo pipefail
 # (grep -q is never at the end of a pipe here: its early exit would fail the pipe's writer.)
 build=$1
@@ -60,4 +62,17 @@ offers csv vepctl discover --format "" || fail "the values --format takes"
 offers lo vepctl discover --interface l || fail "vepctl interface names"
 offers lo vepsim --hold-addresses l || fail "vepsim interface names"
 offers --malformed vepsim --mal || fail "vepsim options"
+
+if [ -e "$prefix/bin/scoutor" ]; then
+  page=$prefix/share/man/man1/scoutor.1.gz
+  [ -f "$page" ] || fail "share/man/man1/scoutor.1.gz is missing"
+  rendered=$(MANWIDTH=100 man -l "$page" 2>&1 | col -b) || fail "man -l $page"
+  for section in NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" CAPABILITIES FILES "SEE ALSO"; do
+    grep -q "^$section\$" <<<"$rendered" || fail "scoutor.1 has no $section section"
+  done
+  for file in applications/net.halvex.scoutor.desktop metainfo/net.halvex.scoutor.metainfo.xml \
+              icons/hicolor/scalable/apps/net.halvex.scoutor.svg; do
+    [ -f "$prefix/share/$file" ] || fail "share/$file is missing"
+  done
+fi
 echo "install: programs, man pages and completion are in place and work"
