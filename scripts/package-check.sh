@@ -2,9 +2,10 @@
 # Installs the packages of dist/ (scripts/package.sh) with apt on a fresh minimal Debian 12
 # made by debootstrap, and checks them there: vepctl and vepsim run (--version only), every
 # man page renders without a warning, scoutor's libraries all resolve, and scoutor and vepctl
-# hold cap_net_raw. The programs run in a network namespace of their own holding only an
-# unconfigured loopback: a chroot shares this machine's network, and nothing here may send.
-# scoutor itself is never started.
+# hold cap_net_raw, which lets a user without privileges ping (vepctl ping 127.0.0.1 as
+# nobody). The programs run in a network namespace of their own holding only its loopback: a
+# chroot shares this machine's network, and the one packet sent here is that ping of the
+# namespace's own loopback. scoutor itself is never started.
 #
 # Root only. Downloads Debian's packages (debootstrap, apt) and takes several minutes, so it is
 # not part of the README's test command. Makes its own root under $TMPDIR (default /var/tmp)
@@ -70,9 +71,10 @@ in_root sh -c 'apt-get install -y -qq man-db /tmp/*.deb' >"$root/tmp/apt.log" 2>
 }
 grep -i "capabilit" "$root/tmp/apt.log" || true
 
-# Everything below runs in a new network namespace: only a loopback, down.
+# Everything below runs in a new network namespace holding only its loopback, brought up so
+# that the capability's use can be shown by a ping of 127.0.0.1 there.
 echo "package-check: checks in a private network namespace"
-timeout 120 unshare --net chroot "$root" env LC_ALL=C.UTF-8 MANROFFSEQ= MANWIDTH=80 sh -euc '
+timeout 120 unshare --net sh -c 'ip link set lo up && exec chroot "$0" env LC_ALL=C.UTF-8 MANROFFSEQ= MANWIDTH=80 sh -euc "$1"' "$root" '
   fail() { echo "package-check: FAIL: $*" >&2; exit 1; }
   # /proc/net shows the namespace of the reader: two header lines, then one per interface.
   [ "$(tail -n +3 /proc/net/dev | wc -l)" -eq 1 ] || fail "the namespace has more than a loopback"
@@ -91,5 +93,9 @@ timeout 120 unshare --net chroot "$root" env LC_ALL=C.UTF-8 MANROFFSEQ= MANWIDTH
   for program in scoutor vepctl; do
     getcap /usr/bin/$program | grep -q "cap_net_raw[=+]p" || fail "$program has no cap_net_raw"
   done
+  # A user without privileges pings through the raw socket the capability opens (the
+  # unprivileged ICMP socket is closed to every group by default).
+  setpriv --reuid=65534 --regid=65534 --clear-groups vepctl ping 127.0.0.1 ||
+    fail "vepctl ping as nobody"
 '
 echo "package-check: the packages install on Debian 12 and pass the checks"
