@@ -97,7 +97,7 @@ struct TReachabilityService::TImpl {
     TTimerId TimeOut = 0;
   };
 
-  enum class TSendOutcome { Sent, SocketFull, NoRoom, Failed };
+  enum class TSendOutcome { Sent, SocketFull, NoRoom, NoRoute, Failed };
 
   TImpl(TEventLoop& loop, std::size_t maxOutstanding)
       : Loop(loop),
@@ -203,6 +203,10 @@ struct TReachabilityService::TImpl {
           Waiting.push_front(id);
           WaitForNeighbourRoom();
           return;
+        case TSendOutcome::NoRoute:
+          Finish(id, TReachability::NotReachable, error);
+          if (alive.expired()) return;
+          break;
         case TSendOutcome::Failed:
           Finish(id, TReachability::Failed, error);
           if (alive.expired()) return;
@@ -323,7 +327,9 @@ struct TReachabilityService::TImpl {
       if (code == ENOBUFS) return TSendOutcome::NoRoom;
       if (attempt < 2 && ReportedIcmpError(code)) continue;
       error = SocketErrorText(code);
-      return TSendOutcome::Failed;
+      // The routing table knows no way there: that is an answer, not a failure to check.
+      return code == ENETUNREACH || code == EHOSTUNREACH ? TSendOutcome::NoRoute
+                                                         : TSendOutcome::Failed;
     }
     Refusals = 0;
     RetryMs = kFirstRetryMs;

@@ -28,7 +28,9 @@ enum class TReachability { Reachable, NotReachable, Failed };
 struct TCheckResult {
   std::string Address;
   TReachability Outcome = TReachability::NotReachable;
-  std::string Error;  // Failed: what went wrong
+  // Failed: what went wrong; NotReachable: why the request could not leave (no route), or
+  // empty when it left and went unanswered.
+  std::string Error;
 };
 
 using TCheckId = std::uint64_t;

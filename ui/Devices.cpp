@@ -395,8 +395,10 @@ void TDeviceForm::DeviceFound(const TDeviceInfo& info) {
   PendingChecks[info.ID] = Seams.CheckReachable(info.IPAddress, [this, device](
                                                                     const TCheckResult& result) {
     PendingChecks.erase(device.ID);
-    if (result.Outcome == TReachability::Failed && Interface->LogLine)
-      Interface->LogLine("Reachability check of " + result.Address + " failed: " + result.Error);
+    if (!result.Error.empty() && Interface->LogLine)
+      Interface->LogLine("Reachability check of " + result.Address +
+                         (result.Outcome == TReachability::Failed ? " failed: " : ": not reachable, ") +
+                         result.Error);
     RowReady(device, result.Outcome == TReachability::Reachable);
   });
 }

@@ -269,7 +269,8 @@ TEST_F(ReachabilityServiceTest, AServiceDestroyedFromACallbackStopsCleanly) {
   });
 }
 
-TEST_F(ReachabilityServiceTest, ASendThatFailsEndsTheCheckAsFailedWithTheSocketError) {
+// The routing table's refusal is an answer: without a route the address is not reachable.
+TEST_F(ReachabilityServiceTest, ASendWithoutARouteEndsTheCheckAsNotReachableWithTheReason) {
   const std::string lonely = Bed->AddHost("lonely");  // loopback only: no route anywhere
   Bed->InNamespace(lonely, [] {
     TChecker checker;
@@ -277,7 +278,7 @@ TEST_F(ReachabilityServiceTest, ASendThatFailsEndsTheCheckAsFailedWithTheSocketE
     checker.Check("127.0.0.1");
     checker.ServeUntilEnded(2);
     EXPECT_EQ(checker.OutcomeOf("10.9.0.254"),
-              "failed: Socket Error # 101\r\nNetwork is unreachable.");
+              "not reachable: Socket Error # 101\r\nNetwork is unreachable.");
     EXPECT_EQ(checker.OutcomeOf("127.0.0.1"), "reachable");
   });
 }

@@ -502,6 +502,18 @@ TEST_F(VepctlNetwork, ACheckThatCannotBeMadeIsShownAsFailedWithItsReason) {
   EXPECT_EQ(ping, "10.0.0.7 check failed: Cannot allocate socket.\nexit=1\n");
 }
 
+// The routing table's refusal is an answer, shown with its reason: not a failure to check.
+TEST_F(VepctlNetwork, AnAddressWithoutARouteIsNotReachableWithTheReason) {
+  const std::string lonely = Bed->AddHost("lonely");  // loopback only: no route anywhere
+  EXPECT_EQ(Bed->Run(lonely, kVepctl + " ping 203.0.113.9; echo exit=$?"),
+            "203.0.113.9 not reachable: Socket Error # 101 Network is unreachable.\nexit=1\n");
+  const std::vector<nlohmann::json> json =
+      JsonLines(Bed->Run(lonely, kVepctl + " --json ping 203.0.113.9 || true"));
+  ASSERT_EQ(json.size(), 1U);
+  EXPECT_EQ(json[0].at("reachable"), false);
+  EXPECT_EQ(json[0].at("reason"), "Socket Error # 101\r\nNetwork is unreachable.");
+}
+
 TEST_F(VepctlNetwork, ChooseIPPassesOverAHostThatDropsEchoRequestsButHoldsItsAddress) {
   const std::string silent = Bed->AddHost("silent");
   Bed->Attach(silent, LanOf(), "eth0", "10.0.0.2/24");

@@ -240,7 +240,9 @@ std::string AddReachability(TRecord& record, const TCheckResult& check) {
       return "reachable";
     case TReachability::NotReachable:
       record["reachable"] = false;
-      return "not reachable";
+      if (check.Error.empty()) return "not reachable";
+      record["reason"] = check.Error;
+      return "not reachable: " + OneLine(check.Error);
     case TReachability::Failed:
       break;
   }
