@@ -11,6 +11,7 @@ struct TLocalInterface {
   std::string Device;   // device name ("eth0"), without an address label's suffix
   int Index = 0;        // the device's interface index
   std::string Address;  // one IPv4 address of the device, dotted
+  std::string BroadcastAddress;  // the broadcast address of that address's subnet; empty: none
   bool Up = false;
   bool Loopback = false;
   bool Broadcast = false;  // the device can send broadcasts
