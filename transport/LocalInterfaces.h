@@ -11,10 +11,10 @@ struct TLocalInterface {
   std::string Device;   // device name ("eth0"), without an address label's suffix
   int Index = 0;        // the device's interface index
   std::string Address;  // one IPv4 address of the device, dotted
-  std::string BroadcastAddress;  // the broadcast address of that address's subnet; empty: none
   bool Up = false;
   bool Loopback = false;
   bool Broadcast = false;  // the device can send broadcasts
+  std::string BroadcastAddress;  // the broadcast address of Address's subnet; empty: none
 };
 
 class TLocalInterfaces {
