@@ -104,7 +104,7 @@ TEST_F(PacketReplies, DevicesBehindAFirewallThatDropsWhatBelongsToNoConnectionAr
   EXPECT_EQ(Discover(kAsNobody).Names, std::set<std::string>{});
 }
 
-// The engine in the PC's namespace, on a headless loop: `work` runs there with it.
+// What the application callback of an engine received.
 struct TFound {
   std::vector<std::string> Devices;  // "ID|Interface|IPAddress"
   std::vector<std::string> Messages;
@@ -120,33 +120,64 @@ void RecordFound(std::uint32_t event, void* record) {
   }
 }
 
-TEST_F(PacketReplies, AReplyBothPathsHearIsOneEventAndEachRepeatedReplyIsOneMore) {
+class PacketRepliesToTheEngine : public PacketReplies {
+ protected:
+  // Runs the engine in the PC's namespace on a headless loop: `rounds` discovery broadcasts,
+  // each followed by 600 ms, well past the moment both copies of a reply are in and the packet
+  // socket's copy is due. Returns the count of devices found after each round.
+  std::vector<std::size_t> Scan(int rounds) {
+    Found = &Events;
+    std::vector<std::size_t> afterEachRound;
+    Bed->InNamespace(Pc, [&] {
+      THeadlessLoop loop;
+      TMainLoopScope scope(loop);
+      TVEP engine;
+      engine.SetApplicationCallback(&RecordFound, MessageEventsFlag);
+      for (int i = 0; i < rounds; ++i) {
+        engine.SendDiscover();
+        loop.RunUntil([] { return false; }, 600);
+        afterEachRound.push_back(Events.Devices.size());
+      }
+      PacketSockets = Bed->Run(Pc, "cat /proc/net/packet");
+    });
+    Found = nullptr;
+    return afterEachRound;
+  }
+
+  TFound Events;
+  std::string PacketSockets;  // /proc/net/packet of the PC's namespace while the engine ran
+};
+
+TEST_F(PacketRepliesToTheEngine, AReplyBothPathsHearIsOneEventAndEachRepeatedReplyIsOneMore) {
   AddDevice("near", "10.0.0.7/24", "mac=02:00:00:00:00:07,name=Near,ip=10.0.0.7");
-  TFound found;
-  Found = &found;
-  std::string packetSockets;
-  std::vector<std::size_t> afterEachScan;
-  Bed->InNamespace(Pc, [&] {
-    THeadlessLoop loop;
-    TMainLoopScope scope(loop);
-    TVEP engine;
-    engine.SetApplicationCallback(&RecordFound, MessageEventsFlag);
-    for (int i = 0; i < 3; ++i) {
-      engine.SendDiscover();
-      // Well past the moment both copies are in and the packet socket's is due.
-      loop.RunUntil([] { return false; }, 600);
-      afterEachScan.push_back(found.Devices.size());
-    }
-    packetSockets = Bed->Run(Pc, "cat /proc/net/packet");
-  });
-  Found = nullptr;
+  EXPECT_THAT(Scan(3), ElementsAre(1u, 2u, 3u));
   // The engine did listen with a packet socket (a line besides the heading).
-  EXPECT_GE(std::count(packetSockets.begin(), packetSockets.end(), '\n'), 2) << packetSockets;
-  EXPECT_THAT(afterEachScan, ElementsAre(1u, 2u, 3u));
-  for (const std::string& device : found.Devices)
+  EXPECT_GE(std::count(PacketSockets.begin(), PacketSockets.end(), '\n'), 2) << PacketSockets;
+  for (const std::string& device : Events.Devices)
     EXPECT_EQ(device, "02:00:00:00:00:07|10.0.0.1|10.0.0.7");
-  for (const std::string& message : found.Messages)
+  for (const std::string& message : Events.Messages)
     EXPECT_THAT(message, Not(HasSubstr("packet socket")));
+}
+
+TEST_F(PacketRepliesToTheEngine, WithTwoInterfacesAReplyHeardOnlyByThePacketSocketNamesItsOwn) {
+  const std::string second = Bed->AddSegment("lan2");
+  Bed->Attach(Pc, second, "eth1", "10.1.0.1/24");
+  Bed->Run(Pc, "sysctl -qw net.ipv4.conf.all.rp_filter=2 net.ipv4.conf.eth1.rp_filter=2");
+  const std::string far = Bed->AddHost("far");
+  Bed->Attach(far, second, "eth0", "10.9.2.3/24");
+  Bed->Spawn(far, {kVepsim, "--device", "mac=02:00:00:00:09:03,name=Far,ip=10.9.2.3"});
+  WaitForUdpListener(*Bed, far, 17784);
+  AddDevice("near", "10.0.0.7/24", "mac=02:00:00:00:00:07,name=Near,ip=10.0.0.7");
+
+  EXPECT_THAT(Scan(2), ElementsAre(2u, 4u));
+  std::sort(Events.Devices.begin(), Events.Devices.end());
+  EXPECT_THAT(Events.Devices, ElementsAre("02:00:00:00:00:07|10.0.0.1|10.0.0.7",
+                                          "02:00:00:00:00:07|10.0.0.1|10.0.0.7",
+                                          "02:00:00:00:09:03|10.1.0.1|10.9.2.3",
+                                          "02:00:00:00:09:03|10.1.0.1|10.9.2.3"));
+  EXPECT_EQ(std::count(Events.Messages.begin(), Events.Messages.end(),
+                       "reply from 10.9.2.3 heard on the packet socket of eth1"),
+            2);
 }
 
 }  // namespace
