@@ -3,19 +3,37 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <exception>
+#include <span>
 
 #include "hostnet/Adapters.h"
 #include "hostnet/FormatIPv4.h"
 #include "runtime/Notifier.h"
 #include "transport/ByteOrder.h"
+#include "transport/IPv4Text.h"
+#include "transport/LocalInterfaces.h"
+#include "transport/SocketErrors.h"
 
 namespace scoutor {
+
+namespace {
+
+// How long a datagram heard by a packet receiver waits for the endpoint's copy. The endpoint
+// hands its datagrams over within milliseconds; only one the IP stack dropped goes further.
+constexpr int kPacketHoldMs = 100;
+
+}  // namespace
 
 TVEP::TVEP() : AddressChanges(TAddressChanges::Open()), Udp(std::make_unique<TUdpEndpoint>()) {
   Udp->SetBroadcastEnabled(true);
   ApplyBindings(PlanBindings());
   Udp->OnUDPRead = [this](TUdpEndpoint& sender, TByteStream& data, TSocketBinding& binding) {
+    if (!PacketPaths.empty() &&
+        !Duplicates.FirstDelivery(TReplyPath::Socket, binding.RemoteIP, binding.RemotePort,
+                                  std::span(data.Bytes(), data.Size())))
+      return;  // a packet receiver delivered it already
     HandleDatagram(sender, data, binding);
   };
   AttachUpgradeProgress();
@@ -60,6 +78,7 @@ void TVEP::RestrictBindings(std::vector<std::string> localAddresses) {
 
 // The endpoint's bindings may only change while it is closed; the next send opens it again.
 void TVEP::ApplyBindings(const TBindingPlan& plan) {
+  ClosePacketPaths();
   Udp->SetActive(false);
   Udp->Bindings.Clear();
   for (const std::string& address : plan.Addresses) {
@@ -79,7 +98,116 @@ void TVEP::FollowAddressChanges() {
   });
 }
 
-TVEP::~TVEP() = default;
+// The endpoint closes first: while its listener stops, a datagram it still hands over runs
+// HandleDatagram, which needs the rest of the engine.
+TVEP::~TVEP() {
+  ClosePacketPaths();
+  Udp->SetActive(false);
+}
+
+// The interfaces the endpoint listens on: the device of each bound address, or, for the
+// any-address, every interface that is up, not loopback and can broadcast (the one interface
+// of the hosts that bind it). A receiver takes the device's own addresses and broadcasts, and
+// its datagrams are handled with the device's first bound address, as the endpoint reports
+// them.
+void TVEP::OpenPacketPaths() {
+  PacketPathsOpen = true;
+  const std::vector<TLocalInterface> interfaces = TLocalInterfaces::List();
+  std::vector<const TLocalInterface*> devices;
+  for (const TLocalInterface& entry : interfaces) {
+    const bool listened =
+        PerAddress ? std::find(Planned.Addresses.begin(), Planned.Addresses.end(),
+                               entry.Address) != Planned.Addresses.end()
+                   : entry.Up && !entry.Loopback && entry.Broadcast;
+    if (listened && std::none_of(devices.begin(), devices.end(), [&](const TLocalInterface* d) {
+          return d->Device == entry.Device;
+        }))
+      devices.push_back(&entry);
+  }
+  for (const TLocalInterface* device : devices) {
+    TPacketMatch match;
+    match.Port = kVEPPort;
+    for (const TLocalInterface& entry : interfaces) {
+      if (entry.Device != device->Device) continue;
+      for (const std::string* text : {&entry.Address, &entry.BroadcastAddress})
+        if (auto address = ParseDottedIPv4(*text)) match.Destinations.push_back(*address);
+    }
+    auto path = std::make_unique<TPacketPath>();
+    path->Device = device->Device;
+    path->LocalIP = PerAddress ? device->Address : "0.0.0.0";
+    try {
+      const TPacketPath& heard = *path;
+      path->Receiver = std::make_unique<TPacketReceiver>(
+          device->Index, std::move(match), MainLoop(),
+          [this, &heard](const TPacketDatagram& datagram) { HoldPacket(heard, datagram); });
+    } catch (const EIdSocketError& error) {
+      if (!PacketPathFailureReported) {
+        PacketPathFailureReported = true;
+        ReportMessage(error.LastError() == EPERM
+                          ? "no packet socket (needs root or cap_net_raw): replies the IP stack "
+                            "drops are not heard"
+                          : "no packet socket on " + device->Device + ": " +
+                                std::strerror(error.LastError()));
+      }
+      if (error.LastError() == EPERM) return;  // the same for every interface
+      continue;
+    }
+    PacketPaths.push_back(std::move(path));
+  }
+}
+
+void TVEP::ClosePacketPaths() {
+  PacketPaths.clear();
+  PacketPathsOpen = false;
+  HeldPackets.clear();
+  HeldPacketsDue.Stop();
+}
+
+void TVEP::HoldPacket(const TPacketPath& path, const TPacketDatagram& datagram) {
+  char source[kIPv4TextSize];
+  WriteDottedIPv4(datagram.Source, source);
+  THeldPacket packet{SteadyClock().NowMs() + kPacketHoldMs,
+                     path.Device,
+                     path.LocalIP,
+                     source,
+                     datagram.SourcePort,
+                     {datagram.Payload.begin(), datagram.Payload.end()}};
+  // Held no more than the duplicate check remembers; beyond that a datagram is handled at once.
+  if (HeldPackets.size() >= TDuplicateReplies::kCapacity) {
+    HandlePacket(packet);
+    return;
+  }
+  HeldPackets.push_back(std::move(packet));
+  if (!HeldPacketsDue.Pending())
+    HeldPacketsDue.Start(MainLoop(), kPacketHoldMs, [this] { HandleHeldPackets(); });
+}
+
+void TVEP::HandleHeldPackets() {
+  const std::int64_t now = SteadyClock().NowMs();
+  while (!HeldPackets.empty() && HeldPackets.front().DueMs <= now) {
+    // Taken out first: the application's callback may send, and a re-planning closes the paths.
+    THeldPacket packet = std::move(HeldPackets.front());
+    HeldPackets.pop_front();
+    HandlePacket(packet);
+  }
+  if (!HeldPackets.empty() && !HeldPacketsDue.Pending())
+    HeldPacketsDue.Start(MainLoop(), static_cast<int>(HeldPackets.front().DueMs - now),
+                         [this] { HandleHeldPackets(); });
+}
+
+void TVEP::HandlePacket(const THeldPacket& packet) {
+  if (!Duplicates.FirstDelivery(TReplyPath::Packet, packet.SourceIP, packet.SourcePort,
+                                packet.Payload))
+    return;  // the endpoint delivered it
+  ReportMessage("reply from " + packet.SourceIP + " heard on the packet socket of " +
+                packet.Device);
+  TSocketBinding binding;
+  binding.IP = packet.LocalIP;
+  binding.Port = kVEPPort;
+  binding.SetRemote(packet.SourceIP, packet.SourcePort);
+  TByteStream data(packet.Payload.data(), packet.Payload.size());
+  HandleDatagram(*Udp, data, binding);
+}
 
 void TVEP::SetApplicationCallback(TVEPApplicationCallback callback, std::uint8_t flags) {
   ApplicationCallback = callback;
@@ -106,6 +234,8 @@ void TVEP::Broadcast(const TVEPDatagram& datagram) {
       // Reopening the endpoint loses what its sockets hold, so only a real change does it.
       if (TBindingPlan plan = PlanBindings(); plan != Planned) ApplyBindings(plan);
     }
+    Udp->GetSocket();  // opens the endpoint; when it cannot, nothing is heard at all
+    if (!PacketPathsOpen) OpenPacketPaths();
     Udp->BroadcastDatagram(kVEPPort, datagram.data(), datagram.size());
   } catch (const std::exception&) {
   }

@@ -6,7 +6,11 @@
 // Threads: the endpoint's listener hands each datagram to the main loop's thread and waits
 // there, so HandleDatagram, diagnostics and events run on that thread, one datagram at a time;
 // the operations are called on that thread as well.
+// Where the process may open packet sockets, each interface the endpoint listens on also has a
+// packet receiver: it hears replies that the IP stack drops before the endpoint's sockets see
+// them (reverse-path filtering, a host firewall). A datagram both paths deliver is handled once.
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -15,12 +19,15 @@
 
 #include "hostnet/AddressChanges.h"
 #include "protocol/Diagnostics.h"
+#include "protocol/DuplicateReplies.h"
 #include "protocol/VEP.h"
 #include "protocol/UpgradeOutcome.h"
 #include "protocol/VepFormat.h"
 #include "protocol/VepWire.h"
 #include "runtime/DescriptorWatch.h"
+#include "runtime/SingleShot.h"
 #include "transport/ByteStream.h"
+#include "transport/PacketReceiver.h"
 #include "transport/SocketBinding.h"
 #include "transport/TftpClient.h"
 #include "transport/UdpEndpoint.h"
@@ -95,6 +102,27 @@ class TVEP final : public TVEPDiagnostics {
   bool Allowed(const std::string& address) const;
   void ApplyBindings(const TBindingPlan& plan);
   void FollowAddressChanges();
+  // One packet receiver per interface of the planned bindings, opened with the endpoint.
+  struct TPacketPath {
+    std::string Device;
+    std::string LocalIP;  // of the binding its datagrams are handled with
+    std::unique_ptr<TPacketReceiver> Receiver;
+  };
+  void OpenPacketPaths();
+  void ClosePacketPaths();
+  // A datagram a packet receiver heard, held back for a moment so that the endpoint, which
+  // hears it too unless the IP stack dropped it, delivers it first.
+  struct THeldPacket {
+    std::int64_t DueMs = 0;
+    std::string Device;
+    std::string LocalIP;
+    std::string SourceIP;
+    int SourcePort = 0;
+    std::vector<std::uint8_t> Payload;
+  };
+  void HoldPacket(const TPacketPath& path, const TPacketDatagram& datagram);
+  void HandleHeldPackets();
+  void HandlePacket(const THeldPacket& packet);
   void Broadcast(const TVEPDatagram& datagram);
   void AttachUpgradeProgress();
   void RaiseProgress(std::int32_t kind, std::int64_t value);
@@ -106,6 +134,12 @@ class TVEP final : public TVEPDiagnostics {
   TBindingPlan Planned;
   std::optional<std::vector<std::string>> Restriction;  // the addresses that may be bound
   std::unique_ptr<TUdpEndpoint> Udp;
+  std::vector<std::unique_ptr<TPacketPath>> PacketPaths;
+  bool PacketPathsOpen = false;
+  bool PacketPathFailureReported = false;  // a failed open is reported once
+  std::deque<THeldPacket> HeldPackets;
+  TSingleShot HeldPacketsDue;
+  TDuplicateReplies Duplicates{SteadyClock()};
   std::unique_ptr<TTftpClient> Upload;
   TVEPNodeID Host{};
   std::string HostAddress;

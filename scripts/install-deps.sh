@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config ccache
   libgtest-dev libgmock-dev
   libcli11-dev nlohmann-json3-dev
-  iproute2 iputils-ping libcap2-bin libcap-dev procps
+  iproute2 iputils-ping libcap2-bin libcap-dev procps nftables
   tftpd-hpa atftp curl
   qt6-base-dev qt6-svg-dev xvfb xauth imagemagick
   xdotool x11-utils python3 python3-pyatspi at-spi2-core dbus desktop-file-utils appstream dpkg-dev

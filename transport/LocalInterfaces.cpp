@@ -28,6 +28,12 @@ std::vector<TLocalInterface> TLocalInterfaces::List() {
     TAddressBytes bytes;
     std::memcpy(bytes.data(), &address.sin_addr.s_addr, 4);
     item.Address = TSocketStack::AddressToText(bytes);
+    if ((entry->ifa_flags & IFF_BROADCAST) != 0 && entry->ifa_broadaddr != nullptr &&
+        entry->ifa_broadaddr->sa_family == AF_INET) {
+      std::memcpy(&address, entry->ifa_broadaddr, sizeof address);
+      std::memcpy(bytes.data(), &address.sin_addr.s_addr, 4);
+      item.BroadcastAddress = TSocketStack::AddressToText(bytes);
+    }
     item.Up = (entry->ifa_flags & IFF_UP) != 0;
     item.Loopback = (entry->ifa_flags & IFF_LOOPBACK) != 0;
     item.Broadcast = (entry->ifa_flags & IFF_BROADCAST) != 0;

@@ -14,6 +14,7 @@ struct TLocalInterface {
   bool Up = false;
   bool Loopback = false;
   bool Broadcast = false;  // the device can send broadcasts
+  std::string BroadcastAddress;  // the broadcast address of Address's subnet; empty: none
 };
 
 class TLocalInterfaces {

@@ -149,9 +149,10 @@ TEST(VepctlChanges, ADeviceStillHeardThroughItsInterfaceKeepsIt) {
 }
 
 TEST(VepctlInterfaces, OneIsChosenByItsNameOrByItsAddress) {
-  const std::vector<TLocalInterface> interfaces = {{"eth0", 2, "10.0.0.1", true, false, true},
-                                                   {"eth0", 2, "10.0.5.1", true, false, true},
-                                                   {"eth1", 3, "10.1.0.1", true, false, true}};
+  const std::vector<TLocalInterface> interfaces = {
+      {"eth0", 2, "10.0.0.1", true, false, true, "10.0.0.255"},
+      {"eth0", 2, "10.0.5.1", true, false, true, "10.0.5.255"},
+      {"eth1", 3, "10.1.0.1", true, false, true, "10.1.0.255"}};
   std::vector<TLocalInterface> chosen = vepctl::ChosenInterfaces(interfaces, "eth0");
   ASSERT_EQ(chosen.size(), 2u);
   EXPECT_EQ(chosen[1].Address, "10.0.5.1");

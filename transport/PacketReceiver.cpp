@@ -1,0 +1,190 @@
+#include "transport/PacketReceiver.h"
+
+#include <arpa/inet.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "transport/ByteOrder.h"
+#include "transport/RawSocketPrivilege.h"
+#include "transport/SocketErrors.h"
+
+namespace scoutor {
+
+namespace {
+
+// Offsets into the IPv4 header, and into the UDP header behind it.
+constexpr std::size_t kIpVersionAndLength = 0;
+constexpr std::size_t kIpTotalLength = 2;
+constexpr std::size_t kIpIdentification = 4;
+constexpr std::size_t kIpFragment = 6;
+constexpr std::size_t kIpProtocol = 9;
+constexpr std::size_t kIpSource = 12;
+constexpr std::size_t kIpDestination = 16;
+constexpr std::size_t kIpMinHeader = 20;
+constexpr std::size_t kUdpSourcePort = 0;
+constexpr std::size_t kUdpDestinationPort = 2;
+constexpr std::size_t kUdpLength = 4;
+constexpr std::size_t kUdpHeader = 8;
+
+constexpr std::uint8_t kUdpProtocol = 17;
+constexpr std::uint16_t kMoreFragmentsOrOffset = 0x3fff;
+constexpr std::uint32_t kLimitedBroadcast = 0xffffffff;
+// A packet socket reads one frame at a time; the largest IPv4 packet fits.
+constexpr std::size_t kLargestPacket = 65535;
+// Datagrams read per readiness, so that a flood cannot hold the loop.
+constexpr int kReadsPerWake = 64;
+
+std::uint16_t HeaderChecksum(const std::uint8_t* header, std::size_t length) {
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i + 1 < length; i += 2) sum += GetBE16(header + i);
+  while (sum > 0xffff) sum = (sum & 0xffff) + (sum >> 16);
+  return static_cast<std::uint16_t>(~sum);
+}
+
+TAddressBytes AddressAt(const std::uint8_t* bytes) {
+  TAddressBytes address;
+  std::copy(bytes, bytes + 4, address.begin());
+  return address;
+}
+
+bool IsDestination(const TPacketMatch& match, const TAddressBytes& address) {
+  if (HostOrderIPv4(address) == kLimitedBroadcast) return true;
+  return std::find(match.Destinations.begin(), match.Destinations.end(), address) !=
+         match.Destinations.end();
+}
+
+sock_filter Statement(std::uint16_t code, std::uint32_t k) { return BPF_STMT(code, k); }
+sock_filter Jump(std::uint16_t code, std::uint32_t k, std::size_t from, std::size_t onTrue,
+                 std::size_t onFalse) {
+  return BPF_JUMP(code, k, static_cast<std::uint8_t>(onTrue - from - 1),
+                  static_cast<std::uint8_t>(onFalse - from - 1));
+}
+
+}  // namespace
+
+std::optional<TPacketDatagram> ParseUdpPacket(std::span<const std::uint8_t> packet,
+                                              const TPacketMatch& match) {
+  if (packet.size() < kIpMinHeader) return std::nullopt;
+  const std::uint8_t* ip = packet.data();
+  if ((ip[kIpVersionAndLength] >> 4) != 4) return std::nullopt;
+  const std::size_t headerLength = (ip[kIpVersionAndLength] & 0x0f) * 4u;
+  const std::size_t totalLength = GetBE16(ip + kIpTotalLength);
+  // The frame may carry padding behind the packet, never less than the packet.
+  if (headerLength < kIpMinHeader || totalLength < headerLength + kUdpHeader ||
+      totalLength > packet.size())
+    return std::nullopt;
+  if (HeaderChecksum(ip, headerLength) != 0) return std::nullopt;
+  if (ip[kIpProtocol] != kUdpProtocol) return std::nullopt;
+  if ((GetBE16(ip + kIpFragment) & kMoreFragmentsOrOffset) != 0) return std::nullopt;
+  if (!IsDestination(match, AddressAt(ip + kIpDestination))) return std::nullopt;
+
+  const std::uint8_t* udp = ip + headerLength;
+  if (GetBE16(udp + kUdpDestinationPort) != match.Port) return std::nullopt;
+  const std::size_t udpLength = GetBE16(udp + kUdpLength);
+  if (udpLength < kUdpHeader || udpLength > totalLength - headerLength) return std::nullopt;
+
+  TPacketDatagram datagram;
+  datagram.Source = AddressAt(ip + kIpSource);
+  datagram.SourcePort = GetBE16(udp + kUdpSourcePort);
+  datagram.Identification = GetBE16(ip + kIpIdentification);
+  datagram.Payload = std::span<const std::uint8_t>(udp + kUdpHeader, udpLength - kUdpHeader);
+  return datagram;
+}
+
+std::vector<sock_filter> UdpFilterProgram(const TPacketMatch& match) {
+  // Offsets are from the IP header: a cooked packet socket filters the network layer.
+  const std::size_t destinations = std::min(match.Destinations.size(), kMaxDestinations) + 1;
+  const std::size_t firstDestination = 8;
+  const std::size_t checkPort = firstDestination + destinations + 1;
+  const std::size_t accept = checkPort + 3;
+  const std::size_t refuse = accept + 1;
+
+  std::vector<sock_filter> program;
+  program.push_back(Statement(BPF_LD | BPF_B | BPF_ABS, kIpProtocol));
+  program.push_back(Jump(BPF_JMP | BPF_JEQ | BPF_K, kUdpProtocol, 1, 2, refuse));
+  program.push_back(Statement(BPF_LD | BPF_H | BPF_ABS, kIpFragment));
+  program.push_back(Jump(BPF_JMP | BPF_JSET | BPF_K, kMoreFragmentsOrOffset, 3, refuse, 4));
+  program.push_back(Statement(BPF_LD | BPF_B | BPF_ABS, kIpVersionAndLength));
+  program.push_back(Statement(BPF_ALU | BPF_AND | BPF_K, 0xf0));
+  program.push_back(Jump(BPF_JMP | BPF_JEQ | BPF_K, 0x40, 6, 7, refuse));
+  program.push_back(Statement(BPF_LD | BPF_W | BPF_ABS, kIpDestination));
+  std::vector<std::uint32_t> wanted{kLimitedBroadcast};
+  for (std::size_t i = 0; i + 1 < destinations; ++i)
+    wanted.push_back(HostOrderIPv4(match.Destinations[i]));
+  for (std::uint32_t address : wanted) {
+    const std::size_t at = program.size();
+    program.push_back(Jump(BPF_JMP | BPF_JEQ | BPF_K, address, at, checkPort, at + 1));
+  }
+  program.push_back(Statement(BPF_RET | BPF_K, 0));  // no destination matched
+  // X := the IP header's length; then the UDP destination port behind it.
+  program.push_back(Statement(BPF_LDX | BPF_B | BPF_MSH, kIpVersionAndLength));
+  program.push_back(Statement(BPF_LD | BPF_H | BPF_IND, kUdpDestinationPort));
+  program.push_back(Jump(BPF_JMP | BPF_JEQ | BPF_K, match.Port, checkPort + 2, accept, refuse));
+  program.push_back(Statement(BPF_RET | BPF_K, kLargestPacket));  // accept
+  program.push_back(Statement(BPF_RET | BPF_K, 0));               // refuse
+  return program;
+}
+
+TPacketReceiver::TPacketReceiver(int interfaceIndex, TPacketMatch match, TEventLoop& loop,
+                                 TReceived received)
+    : Interface(interfaceIndex),
+      Match(std::move(match)),
+      Received(std::move(received)),
+      Buffer(kLargestPacket),
+      Alive(std::make_shared<bool>(true)) {
+  {
+    const TRawSocketPrivilege privilege;
+    // Protocol 0 receives nothing until bound, so no packet slips in before the filter.
+    Socket = socket(AF_PACKET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  }
+  if (Socket < 0) throw EIdSocketError(errno);
+  std::vector<sock_filter> program = UdpFilterProgram(Match);
+  const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
+  sockaddr_ll address{};
+  address.sll_family = AF_PACKET;
+  address.sll_protocol = htons(ETH_P_IP);
+  address.sll_ifindex = interfaceIndex;
+  if (setsockopt(Socket, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter) != 0 ||
+      bind(Socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    const int error = errno;
+    close(Socket);
+    throw EIdSocketError(error);
+  }
+  Watch.Start(loop, Socket, TWatchKind::Read, [this] { ReadWaiting(); });
+}
+
+TPacketReceiver::~TPacketReceiver() {
+  *Alive = false;
+  Watch.Stop();
+  close(Socket);
+}
+
+void TPacketReceiver::ReadWaiting() {
+  const std::shared_ptr<bool> alive = Alive;
+  for (int i = 0; i < kReadsPerWake; ++i) {
+    sockaddr_ll from{};
+    socklen_t fromLength = sizeof from;
+    const ssize_t received = recvfrom(Socket, Buffer.data(), Buffer.size(), MSG_DONTWAIT,
+                                      reinterpret_cast<sockaddr*>(&from), &fromLength);
+    // Nothing more waiting, or an error the next readiness reports again.
+    if (received < 0) return;
+    if (from.sll_pkttype == PACKET_OUTGOING) continue;  // the host's own packets
+    std::optional<TPacketDatagram> datagram =
+        ParseUdpPacket(std::span(Buffer.data(), static_cast<std::size_t>(received)), Match);
+    if (!datagram) {
+      ++MalformedCount;
+      continue;
+    }
+    datagram->InterfaceIndex = Interface;
+    Received(*datagram);
+    if (!*alive) return;
+  }
+}
+
+}  // namespace scoutor
