@@ -38,4 +38,6 @@ TRawSocketPrivilege::~TRawSocketPrivilege() {
 
 bool TRawSocketPrivilege::Effective() { return Has(CAP_EFFECTIVE); }
 
+bool TRawSocketPrivilege::Available() { return Has(CAP_EFFECTIVE) || Has(CAP_PERMITTED); }
+
 }  // namespace scoutor

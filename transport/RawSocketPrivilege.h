@@ -19,6 +19,8 @@ class TRawSocketPrivilege {
 
   // Whether CAP_NET_RAW is in the calling thread's effective set.
   static bool Effective();
+  // Whether raw and packet sockets can be opened: CAP_NET_RAW effective or permitted.
+  static bool Available();
 
  private:
   bool Lower = false;

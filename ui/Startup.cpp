@@ -6,7 +6,9 @@
 #include <memory>
 
 #include "appmodel/DebugMode.h"
+#include "appmodel/UpgradeAttempts.h"
 #include "hostnet/AddressChooser.h"
+#include "hostnet/MissingReplies.h"
 #include "hostnet/ReachabilityService.h"
 #include "protocol/StartEngine.h"
 #include "runtime/NamedLock.h"
@@ -14,7 +16,6 @@
 #include "ui/Activation.h"
 #include "ui/Devicecomm.h"
 #include "ui/Devices.h"
-#include "appmodel/UpgradeAttempts.h"
 #include "ui/Ipconfig.h"
 #include "ui/Log.h"
 #include "ui/MaskedAddressEdit.h"
@@ -92,6 +93,10 @@ int RunWindows(TQtEventLoop& loop) {
   TLogForm log;
   dialogs = {&upgrade, &ipConfig, &about};
   vep.LogLine = LogLine;
+  // In debug mode the log says which devices this copy cannot hear, and why.
+  if (const std::string missing = MissingRepliesExplanation(ApplicationTitle().toStdString());
+      !missing.empty())
+    LogLine(missing);
   vep.HandleUpgradeProgress = HandleUpgradeProgress;
   TActivationServer activation(kProgramLock, main);
 

@@ -17,6 +17,7 @@
 
 #include "appmodel/DeviceInfo.h"
 #include "appmodel/DeviceOrder.h"
+#include "hostnet/MissingReplies.h"
 #include "hostnet/ReachabilityService.h"
 #include "protocol/VepWire.h"
 #include "tools/vepctl/Commands.h"
@@ -306,10 +307,11 @@ int RunDiscover(const TDiscoverOptions& options, const TGlobalOptions& global) {
   for (const TSharedAddress& address : shared)
     std::fprintf(stderr, "vepctl: warning: %s\n", SharedAddressText(address).c_str());
 
-  if (scan.Devices().empty())
-    return output.Error(
-        1, "no device answered the scan (asked through " + DescribeInterfaces(asked) + ")",
-        {{"devices", 0}});
+  if (scan.Devices().empty()) {
+    std::string text = "no device answered the scan (asked through " + DescribeInterfaces(asked) + ")";
+    if (const std::string hint = FirewallHint("vepctl"); !hint.empty()) text += "; " + hint;
+    return output.Error(1, text, {{"devices", 0}});
+  }
   if (listed.empty())
     return output.Error(1,
                         "none of the " + std::to_string(scan.Devices().size()) +

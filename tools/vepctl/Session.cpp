@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <optional>
 #include <utility>
 
 #include "appmodel/DebugMode.h"
+#include "hostnet/MissingReplies.h"
 #include "protocol/StartEngine.h"
 #include "protocol/VEP.h"
 
@@ -30,6 +32,9 @@ TSession::TSession(bool debug) {
         "another process in this network namespace holds the VEP engine (UDP port 17784); "
         "stop it and try again");
   Interface = std::make_unique<TVEPInterface>();
+  // Said once, before any scan: which devices this run cannot hear, and the remedies.
+  if (const std::string missing = MissingRepliesExplanation("vepctl"); !missing.empty())
+    std::fprintf(stderr, "vepctl: %s\n", missing.c_str());
 }
 
 TSession::~TSession() = default;

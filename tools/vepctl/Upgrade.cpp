@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "appmodel/UpgradeAttempts.h"
+#include "hostnet/MissingReplies.h"
 #include "protocol/UpgradeOutcome.h"
 #include "tools/vepctl/Commands.h"
 #include "tools/vepctl/Output.h"
@@ -56,7 +57,10 @@ int RunUpgrade(const TUpgradeOptions& options, const TGlobalOptions& global) {
     output.Record(record, result + " Upgrade succeeded");
     return 0;
   }
-  const std::string reason = OneLine(outcome.Reason.value_or(""));
+  std::string reason = OneLine(outcome.Reason.value_or(""));
+  // The device's answers come from a port of its own, which a host firewall takes for strangers.
+  if (const std::string hint = FirewallHint("vepctl"); reason == "Timeout" && !hint.empty())
+    reason += " (" + hint + ")";
   record["reason"] = reason;
   // The failure is the result line itself; with --json it is also the error object.
   if (!output.Json()) output.Record(record, result + " Upgrade Failed: " + reason);

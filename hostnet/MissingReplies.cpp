@@ -1,7 +1,10 @@
-#include "hostnet/ReversePathFilter.h"
+#include "hostnet/MissingReplies.h"
 
 #include <algorithm>
 #include <fstream>
+
+#include "hostnet/Adapters.h"
+#include "transport/RawSocketPrivilege.h"
 
 namespace scoutor {
 
@@ -55,6 +58,20 @@ std::string ReversePathExplanation(const std::vector<TReversePathDrop>& drops,
          program + " the capability to open packet sockets (sudo setcap cap_net_raw+p $(command "
          "-v " + program + ")), or turn the filter off there (sudo sysctl -w"
          " net.ipv4.conf.all.rp_filter=0" + sysctls + ")";
+}
+
+std::string MissingRepliesExplanation(const std::string& program) {
+  if (TRawSocketPrivilege::Available()) return {};
+  const std::optional<std::vector<TAdapterRecord>> adapters = AdapterPlatform().Adapters();
+  if (!adapters) return {};
+  return ReversePathExplanation(ReversePathDrops(*adapters, KernelFilterMode), program);
+}
+
+std::string FirewallHint(const std::string& program) {
+  if (TRawSocketPrivilege::Available()) return {};
+  return "a host firewall may drop the devices' replies, which belong to no connection it "
+         "knows: allow UDP from the devices in, or grant " + program +
+         " cap_net_raw to hear them below the firewall";
 }
 
 }  // namespace scoutor

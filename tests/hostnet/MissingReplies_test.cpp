@@ -1,6 +1,6 @@
 // Which interfaces drop the replies of devices outside this host's subnets, by reverse-path
 // filtering, and what the user is told.
-#include "hostnet/ReversePathFilter.h"
+#include "hostnet/MissingReplies.h"
 
 #include <gtest/gtest.h>
 
