@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "transport/ByteOrder.h"
+#include "transport/IcmpPacket.h"
 #include "transport/RawSocketPrivilege.h"
 #include "transport/SocketErrors.h"
 
@@ -39,13 +40,6 @@ constexpr std::uint32_t kLimitedBroadcast = 0xffffffff;
 constexpr std::size_t kLargestPacket = 65535;
 // Datagrams read per readiness, so that a flood cannot hold the loop.
 constexpr int kReadsPerWake = 64;
-
-std::uint16_t HeaderChecksum(const std::uint8_t* header, std::size_t length) {
-  std::uint32_t sum = 0;
-  for (std::size_t i = 0; i + 1 < length; i += 2) sum += GetBE16(header + i);
-  while (sum > 0xffff) sum = (sum & 0xffff) + (sum >> 16);
-  return static_cast<std::uint16_t>(~sum);
-}
 
 TAddressBytes AddressAt(const std::uint8_t* bytes) {
   TAddressBytes address;
@@ -79,7 +73,7 @@ std::optional<TPacketDatagram> ParseUdpPacket(std::span<const std::uint8_t> pack
   if (headerLength < kIpMinHeader || totalLength < headerLength + kUdpHeader ||
       totalLength > packet.size())
     return std::nullopt;
-  if (HeaderChecksum(ip, headerLength) != 0) return std::nullopt;
+  if (InternetChecksum(ip, headerLength) != 0) return std::nullopt;  // a correct header sums to 0
   if (ip[kIpProtocol] != kUdpProtocol) return std::nullopt;
   if ((GetBE16(ip + kIpFragment) & kMoreFragmentsOrOffset) != 0) return std::nullopt;
   if (!IsDestination(match, AddressAt(ip + kIpDestination))) return std::nullopt;
