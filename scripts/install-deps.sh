@@ -18,12 +18,17 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-# The tests of the name order compare names in a real locale's collation.
-collation_locale() { locale -a 2>/dev/null | grep -qix 'en_US.utf8'; }
-if ! collation_locale && [ "$(id -u)" -eq 0 ] && command -v localedef >/dev/null; then
+# The tests of the name order compare names in a real locale's collation; the locale's source
+# comes with the package locales, so it is made after the packages are in.
+make_collation_locale() {
+  locale -a 2>/dev/null | grep -qix 'en_US.utf8' && return 0
+  [ "$(id -u)" -eq 0 ] && command -v localedef >/dev/null || return 0
   localedef -i en_US -f UTF-8 en_US.UTF-8 || echo "install-deps: could not make en_US.UTF-8" >&2
+}
+if [ ${#missing[@]} -eq 0 ]; then
+  make_collation_locale
+  exit 0
 fi
-[ ${#missing[@]} -eq 0 ] && exit 0
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "install-deps: missing packages: ${missing[*]}; run as root or install them" >&2
@@ -33,3 +38,4 @@ echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+make_collation_locale
