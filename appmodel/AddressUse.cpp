@@ -17,6 +17,10 @@ std::string LocalUserOf(const std::string& address) {
 
 }  // namespace
 
+std::string InUseText(const std::string& address, const std::string& user) {
+  return address + " is already in use by " + user;
+}
+
 TAddressUseCheck::TAddressUseCheck(TCandidateChecks ping, TEventLoop& loop)
     : Ping(std::move(ping)), Loop(loop) {}
 

@@ -19,6 +19,10 @@
 
 namespace scoutor {
 
+// "ADDRESS is already in use by USER", the words every front end uses for a user that
+// TAddressUseCheck::User names.
+std::string InUseText(const std::string& address, const std::string& user);
+
 class TAddressUseCheck {
  public:
   // `ping`: how to ping the address (the reachability service's Check and Cancel); empty

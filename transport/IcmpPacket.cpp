@@ -61,6 +61,10 @@ std::size_t IpHeaderLength(const std::uint8_t* packet) { return 4u * (packet[0] 
 
 TAddressBytes IpSource(const std::uint8_t* packet) { return AddressAt(packet + 12); }
 
+TAddressBytes IpDestination(const std::uint8_t* packet) {
+  return AddressAt(packet + kIpDestinationOffset);
+}
+
 std::optional<std::uint16_t> CandidateSequence(const std::uint8_t* packet, std::size_t count) {
   if (count < kMinIpHeader) return std::nullopt;
   const std::size_t header = IpHeaderLength(packet);

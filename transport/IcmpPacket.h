@@ -61,6 +61,7 @@ std::optional<std::uint16_t> CandidateSequence(const std::uint8_t* packet, std::
 // Offsets into a received packet.
 std::size_t IpHeaderLength(const std::uint8_t* packet);
 TAddressBytes IpSource(const std::uint8_t* packet);
+TAddressBytes IpDestination(const std::uint8_t* packet);
 constexpr std::size_t kIpTtlOffset = 8;
 
 }  // namespace scoutor

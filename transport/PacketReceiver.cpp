@@ -25,7 +25,6 @@ constexpr std::size_t kIpTotalLength = 2;
 constexpr std::size_t kIpIdentification = 4;
 constexpr std::size_t kIpFragment = 6;
 constexpr std::size_t kIpProtocol = 9;
-constexpr std::size_t kIpSource = 12;
 constexpr std::size_t kIpDestination = 16;
 constexpr std::size_t kIpMinHeader = 20;
 constexpr std::size_t kUdpSourcePort = 0;
@@ -40,12 +39,6 @@ constexpr std::uint32_t kLimitedBroadcast = 0xffffffff;
 constexpr std::size_t kLargestPacket = 65535;
 // Datagrams read per readiness, so that a flood cannot hold the loop.
 constexpr int kReadsPerWake = 64;
-
-TAddressBytes AddressAt(const std::uint8_t* bytes) {
-  TAddressBytes address;
-  std::copy(bytes, bytes + 4, address.begin());
-  return address;
-}
 
 bool IsDestination(const TPacketMatch& match, const TAddressBytes& address) {
   if (HostOrderIPv4(address) == kLimitedBroadcast) return true;
@@ -67,7 +60,7 @@ std::optional<TPacketDatagram> ParseUdpPacket(std::span<const std::uint8_t> pack
   if (packet.size() < kIpMinHeader) return std::nullopt;
   const std::uint8_t* ip = packet.data();
   if ((ip[kIpVersionAndLength] >> 4) != 4) return std::nullopt;
-  const std::size_t headerLength = (ip[kIpVersionAndLength] & 0x0f) * 4u;
+  const std::size_t headerLength = IpHeaderLength(ip);
   const std::size_t totalLength = GetBE16(ip + kIpTotalLength);
   // The frame may carry padding behind the packet, never less than the packet.
   if (headerLength < kIpMinHeader || totalLength < headerLength + kUdpHeader ||
@@ -76,7 +69,7 @@ std::optional<TPacketDatagram> ParseUdpPacket(std::span<const std::uint8_t> pack
   if (InternetChecksum(ip, headerLength) != 0) return std::nullopt;  // a correct header sums to 0
   if (ip[kIpProtocol] != kUdpProtocol) return std::nullopt;
   if ((GetBE16(ip + kIpFragment) & kMoreFragmentsOrOffset) != 0) return std::nullopt;
-  if (!IsDestination(match, AddressAt(ip + kIpDestination))) return std::nullopt;
+  if (!IsDestination(match, IpDestination(ip))) return std::nullopt;
 
   const std::uint8_t* udp = ip + headerLength;
   if (GetBE16(udp + kUdpDestinationPort) != match.Port) return std::nullopt;
@@ -84,7 +77,7 @@ std::optional<TPacketDatagram> ParseUdpPacket(std::span<const std::uint8_t> pack
   if (udpLength < kUdpHeader || udpLength > totalLength - headerLength) return std::nullopt;
 
   TPacketDatagram datagram;
-  datagram.Source = AddressAt(ip + kIpSource);
+  datagram.Source = IpSource(ip);
   datagram.SourcePort = GetBE16(udp + kUdpSourcePort);
   datagram.Identification = GetBE16(ip + kIpIdentification);
   datagram.Payload = std::span<const std::uint8_t>(udp + kUdpHeader, udpLength - kUdpHeader);

@@ -579,7 +579,7 @@ void TDeviceForm::AutoIPChosen(const std::string& deviceID, const TAddressChoice
   }
   AutoIPCheck.Start(choice.Address, deviceID, [this, deviceID, settings] {
     if (const std::string user = AutoIPCheck.User(ListedDevices()); !user.empty()) {
-      AutoIPRefused(settings.Address + " is already in use by " + user);
+      AutoIPRefused(InUseText(settings.Address, user));
       return;
     }
     ChoosingAddress = false;

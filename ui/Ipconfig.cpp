@@ -171,7 +171,7 @@ void TIPConfigForm::AddressChecked(const TIPSettings& settings) {
   const std::string user = UseCheck.User(ListedDevices ? ListedDevices() : std::vector<TDeviceInfo>{});
   if (!user.empty() &&
       ShowBox(this, QMessageBox::Question, ApplicationTitle(),
-              QString::fromStdString(address + " is already in use by " + user +
+              QString::fromStdString(InUseText(address, user) +
                                      ".\n\nSend it to the device all the same?"),
               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
     return;

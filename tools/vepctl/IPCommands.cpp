@@ -333,7 +333,7 @@ int RunAutoIP(const TAutoIPOptions& options, const TGlobalOptions& global) {
   use.Start(address, idText, [&checked] { checked = true; });
   session.Wait([&checked] { return checked; }, -1);
   if (const std::string user = use.User(scan.Devices()); !user.empty())
-    return output.Error(2, "refused: " + address + " is already in use by " + user, fields);
+    return output.Error(2, "refused: " + InUseText(address, user), fields);
   result.Changed = true;
   result.Mask = choice.Mask;
   result.Gateway = choice.Gateway;

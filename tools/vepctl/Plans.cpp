@@ -243,7 +243,7 @@ bool Checked(const TPlanRow& row, bool force) {
 }  // namespace
 
 std::string InUseProblem(const std::string& address, const std::string& user) {
-  return address + " is already in use by " + user + " (--force sends it anyway)";
+  return InUseText(address, user) + " (--force sends it anyway)";
 }
 
 // The checks of a plan on the network: every planned device answers one scan, and no planned
