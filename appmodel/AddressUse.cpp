@@ -36,10 +36,13 @@ void TAddressUseCheck::Start(const std::string& address, const std::string& devi
   LocalUser = LocalUserOf(address);
   HostUser.clear();
   if (LocalUser.empty() && Ping.Check) {
-    PingId = Ping.Check(address, [this](const TCheckResult& result) {
-      PingId.reset();
-      Gathered(result);
-    });
+    PingId = Ping.Check(
+        address,
+        [this](const TCheckResult& result) {
+          PingId.reset();
+          Gathered(result);
+        },
+        {});
     return;
   }
   // Nothing to wait for; the answer still comes on a later turn of the loop, as promised, and
@@ -54,6 +57,8 @@ void TAddressUseCheck::Gathered(std::optional<TCheckResult> ping) {
     // Read after the ping: an echo request makes the kernel resolve the address on the link.
     if (ping && ping->Outcome == TReachability::Reachable)
       HostUser = "a host that answers a ping there";
+    else if (ping && ping->Held)
+      HostUser = "a host that answers ARP there but not a ping";
     else if (NeighbourTable().HeldAddresses().contains(Address))
       HostUser = "a host that the kernel's neighbour table knows there (it answered ARP)";
   }

@@ -65,8 +65,9 @@ struct TAddressChooser::TImpl {
       started.Address = *address;
       Candidates.push_back(std::move(started));
       ++Outstanding;
-      Candidates[index].Check =
-          Checks.Check(*address, [this, index](const TCheckResult& result) { Take(index, result); });
+      Candidates[index].Check = Checks.Check(
+          *address, [this, index](const TCheckResult& result) { Take(index, result); },
+          [this, index] { TakeHeld(index); });
     }
     if (Outstanding == 0) {
       End(TAddressChoice{});  // every candidate is in use
@@ -115,13 +116,23 @@ struct TAddressChooser::TImpl {
         candidate.State = TState::InUse;
         break;
       case TReachability::NotReachable:
-        candidate.State = Held(candidate.Address) ? TState::InUse : TState::Free;
+        candidate.State = result.Held || Held(candidate.Address) ? TState::InUse : TState::Free;
         break;
       case TReachability::Failed:
         candidate.State = TState::Failed;
         candidate.Error = result.Error;
         break;
     }
+    Advance();
+  }
+
+  // A host answered for the candidate at the link layer: in use, whatever its echo will say.
+  void TakeHeld(std::size_t index) {
+    TCandidate& candidate = Candidates[index];
+    if (candidate.State != TState::Out) return;
+    Checks.Cancel(candidate.Check);
+    candidate.State = TState::InUse;
+    --Outstanding;
     Advance();
   }
 
@@ -163,14 +174,15 @@ struct TAddressChooser::TImpl {
   TSingleShot Poll;                    // the next look at the neighbour table
 };
 
+TCandidateChecks ChecksOf(TReachabilityService& service) {
+  return {[&service](const std::string& address, TCheckDone done, TCheckHeld held) {
+            return service.Check(address, std::move(done), std::move(held));
+          },
+          [&service](TCheckId id) { service.Cancel(id); }};
+}
+
 TAddressChooser::TAddressChooser(TReachabilityService& service, TEventLoop& loop)
-    : TAddressChooser(
-          TCandidateChecks{
-              [&service](const std::string& address, TCheckDone done) {
-                return service.Check(address, std::move(done));
-              },
-              [&service](TCheckId id) { service.Cancel(id); }},
-          loop) {}
+    : TAddressChooser(ChecksOf(service), loop) {}
 
 TAddressChooser::TAddressChooser(TCandidateChecks checks, TEventLoop& loop, std::size_t window)
     : Impl(std::make_unique<TImpl>(std::move(checks), loop, window)) {}

@@ -3,10 +3,10 @@
 // its order, that is free), with the candidates checked several at a time on a reachability
 // service. A candidate whose echo goes unanswered but that a host holds all the same (on a
 // directly attached subnet the kernel resolved its link-layer address: it answered ARP) is in
-// use, not free. Such a host is known as soon as the kernel has its link-layer address, so
-// the chooser looks at the neighbour table (NeighbourTable.h) every few dozen milliseconds
-// while checks are out and counts a candidate held there as in use without waiting for its
-// time-out. Loop thread only.
+// use, not free. Such a host is known as soon as its link-layer address is: on the link
+// layer's path the service says so at the ARP reply; on the kernel's path the chooser looks at
+// the neighbour table (NeighbourTable.h) every few dozen milliseconds while checks are out. A
+// candidate held either way counts as in use without waiting for its time-out. Loop thread only.
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -25,9 +25,12 @@ struct TAddressChoice {
 // How the chooser checks one candidate: the reachability service's Check and Cancel, or fakes
 // with the same contract (the result comes later, never inside Check).
 struct TCandidateChecks {
-  std::function<TCheckId(const std::string& address, TCheckDone done)> Check;
+  std::function<TCheckId(const std::string& address, TCheckDone done, TCheckHeld held)> Check;
   std::function<void(TCheckId id)> Cancel;
 };
+
+// The service's own Check and Cancel.
+TCandidateChecks ChecksOf(TReachabilityService& service);
 
 class TAddressChooser {
  public:

@@ -54,11 +54,13 @@ TEST(IPSettingsTest, WhatIsSentIsCanonicalAndDhcpCarriesZerosForWhatIsNoAddress)
 
 class AddressUseTest : public ::testing::Test {
  protected:
-  // A ping that answers as the test says, later on the loop.
-  TCandidateChecks Ping(TReachability outcome) {
-    return {[this, outcome](const std::string& address, TCheckDone done) {
+  // A ping that answers as the test says, later on the loop; `held`: a host answered ARP.
+  TCandidateChecks Ping(TReachability outcome, bool held = false) {
+    return {[this, outcome, held](const std::string& address, TCheckDone done, TCheckHeld) {
               ++Pings;
-              Loop.Post([address, outcome, done] { done({address, outcome, {}}); });
+              Loop.Post([address, outcome, held, done] {
+                done({address, outcome, {}, TCheckPath::LinkLayer, held});
+              });
               return TCheckId{1};
             },
             [this](TCheckId) { ++Cancelled; }};
@@ -95,9 +97,12 @@ TEST_F(AddressUseTest, NamesThisHostAnotherDeviceAndHostsTheNeighbourTableOrAPin
 
   TAddressUseCheck pinging(Ping(TReachability::Reachable), Loop);
   EXPECT_EQ(UserOf(pinging, "10.9.9.7"), "a host that answers a ping there");
+  // On the link layer the neighbour table learns nothing: the check itself says who holds it.
+  TAddressUseCheck holding(Ping(TReachability::NotReachable, true), Loop);
+  EXPECT_EQ(UserOf(holding, "10.9.9.6"), "a host that answers ARP there but not a ping");
   TAddressUseCheck silent(Ping(TReachability::NotReachable), Loop);
   EXPECT_EQ(UserOf(silent, "10.9.9.7"), "");
-  EXPECT_EQ(Pings, 2);
+  EXPECT_EQ(Pings, 3);
 }
 
 TEST_F(AddressUseTest, TheDeviceItselfAtTheAddressIsNoConflictAndACancelledCheckIsSilent) {

@@ -44,7 +44,7 @@ class AddressChooserTest : public ::testing::Test {
 
   // Checks that end on the manual clock as Behaviours say (unknown addresses: silent).
   TCandidateChecks FakeChecks() {
-    return {[this](const std::string& address, TCheckDone done) {
+    return {[this](const std::string& address, TCheckDone done, TCheckHeld) {
               const TBehaviour behaviour = Behaviours.count(address) != 0 ? Behaviours[address]
                                                                            : TBehaviour{};
               Checked.push_back(address);

@@ -39,6 +39,14 @@ const char* Name(TReachability outcome) {
   return "?";
 }
 
+// The kernel's path alone, with at most `maxOutstanding` checks out (0: the default).
+TReachabilityOptions KernelPath(std::size_t maxOutstanding = 0) {
+  TReachabilityOptions options;
+  options.MaxOutstanding = maxOutstanding;
+  options.LinkLayer = false;
+  return options;
+}
+
 // One service on a headless loop with a manual clock; the results as they end, in order.
 struct TChecker {
   TManualClock Clock;
@@ -46,8 +54,13 @@ struct TChecker {
   TReachabilityService Service;
   std::vector<std::pair<std::string, std::string>> Ended;  // address, outcome (and error)
 
-  explicit TChecker(std::size_t maxOutstanding = TReachabilityService::DefaultOutstandingLimit())
-      : Service(Loop, maxOutstanding) {}
+  explicit TChecker(TReachabilityOptions options = KernelPath())
+      : Service(Loop, WithClock(options, Clock)) {}
+
+  static TReachabilityOptions WithClock(TReachabilityOptions options, const TClock& clock) {
+    options.Clock = &clock;
+    return options;
+  }
 
   TCheckId Check(const std::string& address) {
     return Service.Check(address, [this](const TCheckResult& result) {
@@ -193,7 +206,7 @@ TEST_F(ReachabilityServiceTest, ResultsArriveInTheOrderTheirChecksEnd) {
 
 TEST_F(ReachabilityServiceTest, ChecksBeyondTheOutstandingLimitWaitAndTimeOutFromTheirOwnSend) {
   InClient([] {
-    TChecker checker(2);
+    TChecker checker(KernelPath(2));
     for (const char* address : {"10.9.0.3", "10.9.0.4", "10.9.0.5", "10.9.0.6"})
       checker.Check(address);
     checker.Loop.Advance(checker.Clock, 4999);
@@ -226,7 +239,7 @@ TEST_F(ReachabilityServiceTest, RequestsWaitWhileTheHostsNeighbourTableIsCrowded
 
 TEST_F(ReachabilityServiceTest, ACancelledCheckNeverReportsAndFreesItsPlace) {
   InClient([] {
-    TChecker checker(1);
+    TChecker checker(KernelPath(1));
     const TCheckId dead = checker.Check("10.9.0.3");
     checker.Check("10.9.0.254");
     EXPECT_EQ(checker.Service.Pending(), 2u);

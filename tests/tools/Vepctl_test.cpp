@@ -370,7 +370,8 @@ TEST_F(VepctlNetwork, SetIPRefusesAnAddressInUseUnlessForced) {
       {"10.0.0.1 --mask 255.255.255.0", "this host (interface eth0)"},
       {"192.168.50.9 --mask 255.255.255.0", std::string("device ") + kFarID},
       {"10.0.0.20 --mask 255.255.255.0", "a host that answers a ping"},
-      {"10.0.0.21 --mask 255.255.255.0", "a host that the kernel's neighbour table knows"},
+      // As root the check resolves the address itself and sees the ARP answer.
+      {"10.0.0.21 --mask 255.255.255.0", "a host that answers ARP there but not a ping"},
   };
   for (const auto& [settings, user] : inUse) {
     const std::string command =

@@ -91,10 +91,7 @@ int RunGetIP(const TGetIPOptions& options, const TGlobalOptions& global) {
 std::string AddressUser(TSession& session, const std::string& address,
                         const std::string& deviceID, int scanWaitMs) {
   TReachabilityService service(MainLoop());
-  TAddressUseCheck check({[&service](const std::string& candidate, TCheckDone done) {
-                            return service.Check(candidate, std::move(done));
-                          },
-                          [&service](TCheckId id) { service.Cancel(id); }});
+  TAddressUseCheck check(ChecksOf(service));
   bool checked = false;
   check.Start(address, deviceID, [&checked] { checked = true; });
   TDeviceScan scan(session);

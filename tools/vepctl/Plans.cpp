@@ -254,10 +254,7 @@ std::vector<TPlanProblem> CheckPlanOnNetwork(TSession& session, const std::vecto
                                              bool force, int scanWaitMs) {
   // Every address is checked while the scan listens, the pings all at once.
   TReachabilityService service(MainLoop());
-  const TCandidateChecks ping{[&service](const std::string& address, TCheckDone done) {
-                                return service.Check(address, std::move(done));
-                              },
-                              [&service](TCheckId id) { service.Cancel(id); }};
+  const TCandidateChecks ping = ChecksOf(service);
   std::vector<std::unique_ptr<TAddressUseCheck>> checks(rows.size());
   std::size_t checking = 0;
   for (std::size_t i = 0; i < rows.size(); ++i) {
