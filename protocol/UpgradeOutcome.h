@@ -22,8 +22,9 @@ enum class TUpgradeResult : std::int32_t {
 
 struct TUpgradeOutcome {
   TUpgradeResult Result = TUpgradeResult::Done;
-  // Why it failed: the device's error text, "Timeout", the socket or file error. Empty when it
-  // succeeded, and when what ended it was no error object (it has no text to report then).
+  // Why it failed: the device's error text, "Timeout", the host firewall that drops the
+  // device's replies, the socket or file error. Empty when it succeeded, and when what ended it
+  // was no error object (it has no text to report then).
   std::optional<std::string> Reason;
 
   std::int32_t Code() const { return static_cast<std::int32_t>(Result); }

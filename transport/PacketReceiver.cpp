@@ -25,6 +25,7 @@ constexpr std::size_t kIpTotalLength = 2;
 constexpr std::size_t kIpIdentification = 4;
 constexpr std::size_t kIpFragment = 6;
 constexpr std::size_t kIpProtocol = 9;
+constexpr std::size_t kIpSource = 12;
 constexpr std::size_t kIpDestination = 16;
 constexpr std::size_t kIpMinHeader = 20;
 constexpr std::size_t kUdpSourcePort = 0;
@@ -70,6 +71,7 @@ std::optional<TPacketDatagram> ParseUdpPacket(std::span<const std::uint8_t> pack
   if (ip[kIpProtocol] != kUdpProtocol) return std::nullopt;
   if ((GetBE16(ip + kIpFragment) & kMoreFragmentsOrOffset) != 0) return std::nullopt;
   if (!IsDestination(match, IpDestination(ip))) return std::nullopt;
+  if (match.Source && IpSource(ip) != *match.Source) return std::nullopt;
 
   const std::uint8_t* udp = ip + headerLength;
   if (GetBE16(udp + kUdpDestinationPort) != match.Port) return std::nullopt;
@@ -87,7 +89,8 @@ std::optional<TPacketDatagram> ParseUdpPacket(std::span<const std::uint8_t> pack
 std::vector<sock_filter> UdpFilterProgram(const TPacketMatch& match) {
   // Offsets are from the IP header: a cooked packet socket filters the network layer.
   const std::size_t destinations = std::min(match.Destinations.size(), kMaxDestinations) + 1;
-  const std::size_t firstDestination = 8;
+  const std::size_t checkSource = 7;
+  const std::size_t firstDestination = checkSource + (match.Source ? 2 : 0) + 1;
   const std::size_t checkPort = firstDestination + destinations + 1;
   const std::size_t accept = checkPort + 3;
   const std::size_t refuse = accept + 1;
@@ -99,7 +102,12 @@ std::vector<sock_filter> UdpFilterProgram(const TPacketMatch& match) {
   program.push_back(Jump(BPF_JMP | BPF_JSET | BPF_K, kMoreFragmentsOrOffset, 3, refuse, 4));
   program.push_back(Statement(BPF_LD | BPF_B | BPF_ABS, kIpVersionAndLength));
   program.push_back(Statement(BPF_ALU | BPF_AND | BPF_K, 0xf0));
-  program.push_back(Jump(BPF_JMP | BPF_JEQ | BPF_K, 0x40, 6, 7, refuse));
+  program.push_back(Jump(BPF_JMP | BPF_JEQ | BPF_K, 0x40, 6, checkSource, refuse));
+  if (match.Source) {
+    program.push_back(Statement(BPF_LD | BPF_W | BPF_ABS, kIpSource));
+    program.push_back(Jump(BPF_JMP | BPF_JEQ | BPF_K, HostOrderIPv4(*match.Source),
+                           checkSource + 1, checkSource + 2, refuse));
+  }
   program.push_back(Statement(BPF_LD | BPF_W | BPF_ABS, kIpDestination));
   std::vector<std::uint32_t> wanted{kLimitedBroadcast};
   for (std::size_t i = 0; i + 1 < destinations; ++i)

@@ -7,7 +7,8 @@
 // while the socket opens); without it the constructor fails and nothing else changes.
 //
 // A classic socket filter lets in only unfragmented IPv4 UDP to the port whose destination is
-// one of the interface's own addresses or broadcasts; what passes is checked again here (IP
+// one of the interface's own addresses or broadcasts (and, when asked, whose source is one
+// address); what passes is checked again here (IP
 // header length and checksum, UDP length) before the callback sees it. Packets the host sends
 // itself are skipped. Loop thread only: the socket is watched on the main loop and read without
 // blocking.
@@ -31,6 +32,7 @@ namespace scoutor {
 struct TPacketMatch {
   std::uint16_t Port = 0;                   // UDP destination port
   std::vector<TAddressBytes> Destinations;  // the interface's addresses and broadcasts
+  std::optional<TAddressBytes> Source;      // the one sender taken; none: any
 };
 
 // One UDP datagram taken from a packet; `Payload` points into the packet's bytes.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -15,6 +16,7 @@
 #include "runtime/HeadlessLoop.h"
 #include "runtime/SingleShot.h"
 #include "transport/ByteOrder.h"
+#include "transport/DroppedReplyWatch.h"
 #include "transport/FileErrors.h"
 #include "transport/SocketErrors.h"
 #include "transport/SocketStack.h"
@@ -53,6 +55,10 @@ void ConnectTo(TSocketHandle socket, const sockaddr_in& peer) {
 void ReportIcmpErrors(TSocketHandle socket) {
   const int on = 1;
   TSocketStack::CheckResult(setsockopt(socket, IPPROTO_IP, IP_RECVERR, &on, sizeof on));
+}
+
+bool FromAddress(const sockaddr_in& source, const TAddressBytes& address) {
+  return std::memcmp(&source.sin_addr.s_addr, address.data(), address.size()) == 0;
 }
 
 void SendToPeer(TSocketHandle socket, const TBytes& packet) {
@@ -104,6 +110,8 @@ struct TTftpClient::TTransfer {
   TUploadDone Done;
   std::string ServerHost;  // Host and Port as they were at the start
   int ServerPort = 0;
+  std::string ServerAddress;  // the host's address, looked up once
+  TAddressBytes ServerBytes{};
   std::string RemoteName;
   std::vector<char> ReadAhead;   // the buffer of File
   std::ifstream File;            // when the client opened the file itself
@@ -124,6 +132,7 @@ struct TTftpClient::TTransfer {
   std::size_t ReplySize = 0;
   sockaddr_in ReplySource{};
   // Declared last, so that they stop before anything they call on goes.
+  std::unique_ptr<TDroppedReplyWatch> DropWatch;  // until the server's first reply arrives
   TDescriptorWatch Readable;  // the socket, while replies are awaited
   TSingleShot WaitOver;       // the end of the current wait for a reply
 
@@ -208,6 +217,9 @@ void TTftpClient::Begin() {
                                    RequestedBlockSize);
     transfer.State = TState::AwaitRequestReply;
     transfer.ResendsLeft = Retries;
+    transfer.ServerAddress = TSocketStack::LookupAddress(transfer.ServerHost);
+    transfer.ServerBytes = TSocketStack::TextToAddress(transfer.ServerAddress);
+    WatchForDroppedReplies(transfer);
     SendCurrentPacket(transfer);
     transfer.Readable.Start(*transfer.Loop, GetSocket().Handle(), TWatchKind::Read,
                             [this] { OnReadable(); });
@@ -255,6 +267,25 @@ void TTftpClient::Finish(std::exception_ptr error) {
   done(error);
 }
 
+// The socket is bound before the request goes, so that the watch knows the port the replies
+// come to, and hears even the quickest of them.
+void TTftpClient::WatchForDroppedReplies(TTransfer& transfer) {
+  TSocketBinding& socket = GetSocket();
+  socket.BindLocal();
+  transfer.DropWatch = TDroppedReplyWatch::Open(
+      *transfer.Loop, transfer.ServerAddress, static_cast<std::uint16_t>(socket.Port),
+      [this](std::uint16_t sourcePort) { OnRepliesDropped(sourcePort); });
+}
+
+void TTftpClient::OnRepliesDropped(std::uint16_t sourcePort) {
+  const std::string server = DottedIPv4(Transfer->ServerBytes);
+  Finish(std::make_exception_ptr(EIdTFTPException(
+      "The host firewall drops the TFTP replies of " + server + " (UDP from its port " +
+      std::to_string(sourcePort) + " to port " + std::to_string(GetSocket().Port) +
+      " here): allow incoming UDP from " + server +
+      ", or enable the firewall's TFTP connection tracking")));
+}
+
 // Once the transfer peer is fixed, datagrams from any other address or port are ignored
 // without extending the wait, so that no other host can end or divert the upload; empty
 // datagrams are no TFTP packets and are ignored as well.
@@ -265,6 +296,8 @@ bool TTftpClient::TakeReply(TTransfer& transfer) {
   for (int looked = 0; looked < kDatagramsPerWake; ++looked) {
     const long received = ReceiveWaiting(socket, transfer.ReplyBuffer, transfer.ReplySource);
     if (received < 0) return false;
+    // The server's replies get through: none is dropped on its way.
+    if (FromAddress(transfer.ReplySource, transfer.ServerBytes)) transfer.DropWatch.reset();
     if (received == 0) continue;
     if (peerFixed && !SameEndpoint(transfer.ReplySource, transfer.Peer)) continue;
     transfer.ReplySize = static_cast<std::size_t>(received);
@@ -379,7 +412,7 @@ void TTftpClient::SendCurrentPacket(TTransfer& transfer) {
   const TBytes& packet = transfer.Packet;
   if (transfer.State == TState::AwaitRequestReply) {
     ReportIcmpErrors(GetSocket().Handle());
-    SendDatagram(transfer.ServerHost, transfer.ServerPort, packet.data(), packet.size());
+    SendDatagram(transfer.ServerAddress, transfer.ServerPort, packet.data(), packet.size());
   } else {
     SendToPeer(GetSocket().Handle(), packet);
   }

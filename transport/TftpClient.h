@@ -7,7 +7,14 @@
 // The first reply to the request fixes the transfer peer (address and port); packets from
 // anyone else are ignored after that. The upload succeeds on the acknowledgement of the last
 // (short) block, or on silence after it. Errors: the TFTP kinds (by the code of a received error
-// packet; "Timeout"; an unusable "blksize"), socket errors, EFOpenError and EReadError.
+// packet; "Timeout"; an unusable "blksize"; replies a host firewall drops), socket errors,
+// EFOpenError and EReadError.
+//
+// The server answers from a port of its own, which a host firewall that accepts only what
+// belongs to a connection takes for a stranger's. With CAP_NET_RAW the client watches for the
+// server's replies below the firewall until the first one reaches its socket
+// (DroppedReplyWatch.h); one that never does ends the upload about a second later with a reason
+// that names the firewall and what to allow, instead of after its time-outs.
 //
 // The upload is a state machine driven by an event loop: it advances when the socket is
 // readable (a read watcher) and when a single-shot timer of the loop ends a wait; it never
@@ -82,6 +89,8 @@ class TTftpClient : public TUdpBase {
   void OnReadable();
   void OnWaitOver();
   void Finish(std::exception_ptr error);
+  void WatchForDroppedReplies(TTransfer& transfer);
+  void OnRepliesDropped(std::uint16_t sourcePort);
   // The next datagram from the transfer peer (from anyone while the peer is not yet fixed)
   // that is already in the socket; false when there is none.
   bool TakeReply(TTransfer& transfer);

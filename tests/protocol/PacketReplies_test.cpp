@@ -96,12 +96,7 @@ TEST_F(PacketReplies, ADeviceOutsideTheSubnetIsListedDespiteReversePathFiltering
 }
 
 TEST_F(PacketReplies, DevicesBehindAFirewallThatDropsWhatBelongsToNoConnectionAreListed) {
-  if (RunOnHost("command -v nft").Exit != 0) GTEST_SKIP() << "needs nft (nftables)";
-  Bed->Run(Pc,
-           "nft add table inet host && "
-           "nft add chain inet host input '{ type filter hook input priority 0; policy drop; }' "
-           "&& nft add rule inet host input iif lo accept && "
-           "nft add rule inet host input ct state established,related accept");
+  if (!Bed->AddConnectionFirewall(Pc)) GTEST_SKIP() << "needs nft (nftables)";
   AddDevice("near", "10.0.0.7/24", "mac=02:00:00:00:00:07,name=Near,ip=10.0.0.7");
   AddDevice("next", "10.0.0.8/24", "mac=02:00:00:00:00:08,name=Next,ip=10.0.0.8");
 

@@ -148,6 +148,16 @@ void TNetnsBed::PinNeighbours(const std::string& hostA, const std::string& ifA,
            "dev", ifB, "nud", "permanent"});
 }
 
+bool TNetnsBed::AddConnectionFirewall(const std::string& host) {
+  if (std::system("command -v nft >/dev/null 2>&1") != 0) return false;
+  Run(host,
+      "nft add table inet host && "
+      "nft add chain inet host input '{ type filter hook input priority 0; policy drop; }' && "
+      "nft add rule inet host input iif lo accept && "
+      "nft add rule inet host input ct state established,related accept");
+  return true;
+}
+
 namespace {
 int OpenNamespace(const std::string& ns) {
   const std::string path = "/run/netns/" + ns;

@@ -42,6 +42,11 @@ class TNetnsBed {
   void PinNeighbours(const std::string& hostA, const std::string& ifA, const std::string& ipA,
                      const std::string& hostB, const std::string& ifB, const std::string& ipB);
 
+  // Gives `host` a desktop's firewall (nftables): incoming packets are dropped unless they come
+  // through loopback or belong to a connection it knows (established or related). False, with
+  // nothing changed, where nft is missing.
+  bool AddConnectionFirewall(const std::string& host);
+
   // Runs `command` with /bin/sh inside namespace `ns`; throws std::runtime_error (with its
   // output) unless it exits 0. Returns what it printed on standard output.
   std::string Run(const std::string& ns, const std::string& command);

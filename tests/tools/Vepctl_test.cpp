@@ -25,6 +25,7 @@ namespace scoutor::test {
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
 const std::string kVepctl = SCOUTOR_BINARY_DIR "/tools/vepctl/vepctl";
 const std::string kVepsim = SCOUTOR_BINARY_DIR "/tools/vepsim/vepsim";
@@ -645,6 +646,31 @@ TEST_F(VepctlUpgrade, NoServerMeansResultThreeWithTheReasonAndNoSecondAttempt) {
               HasSubstr("result=3 Upgrade Failed: Socket Error # 111 Connection refused."));
   EXPECT_THAT(run.Output,
               HasSubstr("Upgrade failed with reason: Socket Error # 111 Connection refused."));
+}
+
+// tftpd-hpa answers from a port of its own, which the PC's firewall drops as belonging to no
+// connection. With the capability (root) the failure says so at once; without it (as nobody)
+// the upload waits out its 4 s and its "Timeout" carries the hint at a firewall.
+TEST_F(VepctlUpgrade, BehindAFirewallThatDropsTheDevicesRepliesTheReasonNamesIt) {
+  if (!Bed->AddConnectionFirewall(Pc)) GTEST_SKIP() << "needs nft (nftables)";
+  StartTftpServer();
+  TRun run = Vepctl("--json upgrade --retries 3 " + Firmware + " 10.0.0.7");
+  EXPECT_EQ(run.Exit, 1);
+  const nlohmann::json result = nlohmann::json::parse(run.Output);
+  EXPECT_EQ(result.at("result"), 3);
+  EXPECT_EQ(result.at("attempts"), 1);
+  const std::string reason = result.at("reason").get<std::string>();
+  EXPECT_THAT(reason, StartsWith("The host firewall drops the TFTP replies of 10.0.0.7 (UDP from "
+                                 "its port "));
+  EXPECT_THAT(reason, HasSubstr("here): allow incoming UDP from 10.0.0.7"));
+
+  chmod(Root.c_str(), 0755);  // for nobody to read the image
+  run = RunIn(*Bed, Pc,
+              "setpriv --reuid=65534 --regid=65534 --clear-groups " + kVepctl + " upgrade " +
+                  Firmware + " 10.0.0.7",
+              true);
+  EXPECT_THAT(run.Output, HasSubstr("result=3 Upgrade Failed: Timeout (a host firewall may drop "
+                                    "the devices' replies"));
 }
 
 }  // namespace

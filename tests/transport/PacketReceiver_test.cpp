@@ -15,7 +15,7 @@ namespace {
 
 // The host at 10.0.0.1/24, port 17784 (45 78).
 TPacketMatch HostMatch() {
-  return TPacketMatch{17784, {TAddressBytes{10, 0, 0, 1}, TAddressBytes{10, 0, 0, 255}}};
+  return TPacketMatch{17784, {TAddressBytes{10, 0, 0, 1}, TAddressBytes{10, 0, 0, 255}}, {}};
 }
 
 // IP: version 4, 20-byte header, total 35, identification 12 34, no fragment, TTL 64, UDP,
@@ -94,6 +94,21 @@ TEST(PacketFilter, TheInterfacesOwnAddressAndSubnetBroadcastAreTakenOtherDestina
   EXPECT_TRUE(ParseTakes(subnet));
   EXPECT_FALSE(FilterTakes(other));
   EXPECT_FALSE(ParseTakes(other));
+}
+
+TEST(PacketFilter, WithASourceNamedOnlyThatSendersPacketsAreTaken) {
+  TPacketMatch fromOne = HostMatch();
+  fromOne.Source = TAddressBytes{10, 1, 2, 3};
+  const auto fromAnother = With(kBroadcast, {{15, 4}, {11, 0x92}});  // from 10.1.2.4
+  EXPECT_NE(RunFilter(UdpFilterProgram(fromOne), kBroadcast), 0u);
+  EXPECT_TRUE(ParseUdpPacket(kBroadcast, fromOne));
+  EXPECT_EQ(RunFilter(UdpFilterProgram(fromOne), fromAnother), 0u);
+  EXPECT_FALSE(ParseUdpPacket(fromAnother, fromOne));
+  // The destination and port are still checked behind the source.
+  const auto otherPort = With(kBroadcast, {{23, 0x79}});
+  EXPECT_EQ(RunFilter(UdpFilterProgram(fromOne), otherPort), 0u);
+  EXPECT_FALSE(ParseUdpPacket(otherPort, fromOne));
+  EXPECT_TRUE(ParseTakes(fromAnother));  // without a source named, any sender's is taken
 }
 
 TEST(PacketFilter, AHeaderWithOptionsIsReadPastThemAndFramePaddingIsIgnored) {

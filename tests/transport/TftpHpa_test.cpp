@@ -1,6 +1,7 @@
 // The TFTP write client against Debian's tftpd-hpa, each in a network namespace of its own,
 // joined by a veth link: what the client uploads arrives byte for byte, blocking or driven by an
 // event loop.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -219,6 +220,35 @@ TEST_F(TftpHpaTest, ServersRefusalArrivesAsItsErrorKindWithItsText) {
   } catch (const EIdTFTPFileNotFound& error) {
     EXPECT_FALSE(std::string(error.what()).empty());
   }
+}
+
+// tftpd-hpa answers from a port of its own, which a firewall on the client's host takes for a
+// stranger's. The client (root: it has the capability) hears the replies below the firewall and
+// ends the upload with the reason, where its waits (4 s, the request sent three times more)
+// would have ended only after 16 s with "Timeout".
+TEST_F(TftpHpaTest, RepliesTheClientsFirewallDropsEndTheUploadAtOnceNamingTheFirewall) {
+  if (!Bed->AddConnectionFirewall(ClientNs)) GTEST_SKIP() << "needs nft (nftables)";
+  StartServer();
+  const std::string path = WriteLocal("firmware.bin", RandomBytes(3000));
+  std::string reason = "no failure";
+  const auto start = std::chrono::steady_clock::now();
+  Bed->InNamespace(ClientNs, [&] {
+    TTftpClient client;
+    client.Host = kServerAddress;
+    client.Retries = 3;
+    try {
+      client.Upload(path, "firmware.bin");
+    } catch (const EIdTFTPException& error) {
+      reason = error.what();
+    }
+  });
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_THAT(reason, ::testing::MatchesRegex(
+                          "The host firewall drops the TFTP replies of 10\\.69\\.0\\.1 \\(UDP "
+                          "from its port [0-9]+ to port [0-9]+ here\\): allow incoming UDP from "
+                          "10\\.69\\.0\\.1, or enable the firewall's TFTP connection tracking"));
+  // Before even the first wait would have ended.
+  EXPECT_LT(elapsed, std::chrono::milliseconds(4000));
 }
 
 }  // namespace
