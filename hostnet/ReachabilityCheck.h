@@ -33,5 +33,7 @@ using TCheckHeld = std::function<void()>;
 constexpr int kCheckTimeoutMs = 5000;
 
 const char* PathName(TCheckPath path);
+// The check's end as a diagnostic line: "check 10.0.0.7 (link layer): reachable".
+std::string CheckLogLine(const TCheckResult& result);
 
 }  // namespace scoutor

@@ -28,6 +28,23 @@ const char* PathName(TCheckPath path) {
   return path == TCheckPath::LinkLayer ? "link layer" : "kernel";
 }
 
+std::string CheckLogLine(const TCheckResult& result) {
+  std::string line = "check " + result.Address + " (" + PathName(result.Path) + "): ";
+  switch (result.Outcome) {
+    case TReachability::Reachable:
+      line += "reachable";
+      break;
+    case TReachability::NotReachable:
+      line += result.Held ? "not reachable (it answered ARP)" : "not reachable";
+      break;
+    case TReachability::Failed:
+      line += "failed";
+      break;
+  }
+  if (!result.Error.empty()) line += ": " + result.Error;
+  return line;
+}
+
 std::size_t TReachabilityService::DefaultOutstandingLimit() { return NeighbourLimit() / 2; }
 
 struct TReachabilityService::TImpl {
@@ -37,7 +54,8 @@ struct TReachabilityService::TImpl {
                NewIdentifier()),
         LinkLayer(loop, options.Clock != nullptr ? *options.Clock : SteadyClock(),
                   options.ArpPerSecond, NewIdentifier()),
-        LinkLayerAllowed(options.LinkLayer && TRawSocketPrivilege::Available()) {}
+        LinkLayerAllowed(options.LinkLayer && TRawSocketPrivilege::Available()),
+        Ended(options.Ended) {}
 
   // The link layer's path for a target directly on an Ethernet-like link, when it can open
   // that interface's socket.
@@ -53,6 +71,7 @@ struct TReachabilityService::TImpl {
   TKernelPathChecks Kernel;
   TLinkLayerChecks LinkLayer;
   const bool LinkLayerAllowed;
+  const TCheckDone Ended;
   TCheckId NextId = 1;
 };
 
@@ -64,6 +83,11 @@ TReachabilityService::~TReachabilityService() = default;
 TCheckId TReachabilityService::Check(const std::string& address, TCheckDone done,
                                      TCheckHeld held) {
   const TCheckId id = Impl->NextId++;
+  if (Impl->Ended)
+    done = [ended = Impl->Ended, done = std::move(done)](const TCheckResult& result) {
+      ended(result);
+      if (done) done(result);
+    };
   if (!Impl->StartOnLinkLayer(id, address, done, held))
     Impl->Kernel.Start(id, address, std::move(done));
   return id;

@@ -30,6 +30,8 @@ struct TReachabilityOptions {
   unsigned ArpPerSecond = 1000;
   // The loop's clock, which the pacing reads; null: the machine's monotonic clock.
   const TClock* Clock = nullptr;
+  // Told of every check as it ends, before its own callback (diagnostics: which path it took).
+  TCheckDone Ended;
 };
 
 class TReachabilityService {

@@ -80,7 +80,10 @@ int RunWindows(TQtEventLoop& loop) {
   }
   SetDebugMode(DebugOptionGiven(QApplication::arguments().mid(1)));
 
-  TReachabilityService reachability(loop);
+  TReachabilityOptions checks;
+  // In debug mode the log says which path each reachability check took.
+  if (DebugMode()) checks.Ended = [](const TCheckResult& result) { LogLine(CheckLogLine(result)); };
+  TReachabilityService reachability(loop, checks);
   TAddressChooser chooser(reachability, loop);
   TDialogs dialogs;
   TDeviceForm main(DesktopSeams(reachability, chooser, dialogs), loop);

@@ -459,6 +459,14 @@ TEST_F(VepctlNetwork, AutoIPOfADeviceThatDoesNotAnswerTheScanFails) {
 TEST_F(VepctlNetwork, PingAndChooseIPWorkOnThePCsSubnet) {
   StartDevices();
   EXPECT_EQ(Vepctl("ping 10.0.0.7").Exit, 0);
+  // -d tells the path: the link layer with the capability, the kernel's without it.
+  EXPECT_THAT(Vepctl("-d --arp-rate 10 ping 10.0.0.7", true).Output,
+              HasSubstr("check 10.0.0.7 (link layer): reachable"));
+  Bed->Run(Pc, "sysctl -qw net.ipv4.ping_group_range='0 2147483647'");
+  EXPECT_THAT(Bed->Run(Pc, "setpriv --reuid=65534 --regid=65534 --clear-groups " + kVepctl +
+                               " -d ping 10.0.0.7 2>&1"),
+              HasSubstr("check 10.0.0.7 (kernel): reachable"));
+  EXPECT_EQ(Vepctl("--arp-rate 0 ping 10.0.0.7").Exit, 2);
   const TRun run = Vepctl("--json choose-ip 10.0.0.1");
   ASSERT_EQ(run.Exit, 0);
   EXPECT_EQ(nlohmann::json::parse(run.Output),

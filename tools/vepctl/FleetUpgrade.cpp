@@ -462,7 +462,7 @@ std::string NoneSelected(const TDeviceScan& scan, const TUpgradeOptions& options
 
 int RunFleetUpgrade(const TUpgradeOptions& options, const TGlobalOptions& global) {
   const TOutput output(global.Json);
-  TSession session(global.Debug);
+  TSession session(global);
   TDeviceScan scan(session);
   const std::vector<std::string> wanted = RequestedIDs(options);
   std::function<bool()> allFound;

@@ -60,7 +60,7 @@ std::optional<TDeviceInfo> Await(TSession& session, TDeviceRequest& request, int
 
 int RunGetIP(const TGetIPOptions& options, const TGlobalOptions& global) {
   const TOutput output(global.Json);
-  TSession session(global.Debug);
+  TSession session(global);
   const TVEPNodeID device = DeviceNodeID(options.ID);
   TDeviceRequest request(session.Vep());
   const std::optional<TDeviceInfo> settings =
@@ -90,8 +90,7 @@ int RunGetIP(const TGetIPOptions& options, const TGlobalOptions& global) {
 // `scanWaitMs`; a device heard from the address decides at once, without the ping.
 std::string AddressUser(TSession& session, const std::string& address,
                         const std::string& deviceID, int scanWaitMs) {
-  TReachabilityService service(MainLoop());
-  TAddressUseCheck check(ChecksOf(service));
+  TAddressUseCheck check(ChecksOf(session.Reachability()));
   bool checked = false;
   check.Start(address, deviceID, [&checked] { checked = true; });
   TDeviceScan scan(session);
@@ -117,7 +116,7 @@ int RunSetIP(const TSetIPOptions& options, const TGlobalOptions& global) {
   }
   if (const std::string problem = SendingProblem(settings); !problem.empty())
     return output.Error(2, "refused: " + problem, fields);
-  TSession session(global.Debug);
+  TSession session(global);
   if (!options.DHCP && !options.Force) {
     const std::string user = AddressUser(session, options.Address, idText, options.WaitMs);
     if (!user.empty())
@@ -280,7 +279,7 @@ bool Reachable(const TAutoIPResult& result) {
 
 int RunAutoIP(const TAutoIPOptions& options, const TGlobalOptions& global) {
   const TOutput output(global.Json);
-  TSession session(global.Debug);
+  TSession session(global);
   const TVEPNodeID id = DeviceNodeID(options.ID);
   const std::string idText = IDText(id);
 
@@ -399,7 +398,7 @@ namespace {
 
 int RunPing(const std::string& address, const TGlobalOptions& global) {
   const TOutput output(global.Json);
-  TSession session(global.Debug);
+  TSession session(global);
   const TCheckResult check = CheckAll(session, {address}).front();
   TRecord record = {{"address", address}};
   const std::string outcome = AddReachability(record, check);
@@ -409,7 +408,7 @@ int RunPing(const std::string& address, const TGlobalOptions& global) {
 
 int RunChooseIP(const std::string& local, const TGlobalOptions& global) {
   const TOutput output(global.Json);
-  TSession session(global.Debug);
+  TSession session(global);
   const TAddressChoice choice = ChooseFreeAddress(session, local);
   if (!choice.Error.empty())
     return output.Error(1, "choosing an address failed: " + OneLine(choice.Error),

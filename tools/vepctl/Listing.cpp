@@ -272,7 +272,7 @@ int RunDiscover(const TDiscoverOptions& options, const TGlobalOptions& global) {
   const TListFormat format = global.Json ? TListFormat::Json : options.Format;
   const TOutput output(format == TListFormat::Json);
   const std::vector<TLocalInterface> asked = options.Selection.Interfaces();
-  TSession session(global.Debug);
+  TSession session(global);
   options.Selection.Restrict(session, asked);
   const TDeviceTable table(output, format, options.Ping);
   TDeviceScan scan(session);
@@ -440,7 +440,7 @@ int RunWatch(const TWatchOptions& options, const TGlobalOptions& global) {
   using TClock = std::chrono::steady_clock;
   const TOutput output(global.Json);
   CatchStopSignals();
-  TSession session(global.Debug);
+  TSession session(global);
   options.Selection.Restrict(session, options.Selection.Interfaces());
   TDeviceChanges changes;
   while (!StopRequested()) {
@@ -513,7 +513,7 @@ int RunWeb(const TWebOptions& options, const TGlobalOptions& global) {
   TRecord record;
   if (!CanonicalIPv4(address)) {
     const std::string id = IDText(DeviceNodeID(options.Device));
-    TSession session(global.Debug);
+    TSession session(global);
     TDeviceScan scan(session);
     scan.Run(options.WaitMs, [&] { return scan.Find(id) != nullptr; });
     const TDeviceInfo* found = scan.Find(id);

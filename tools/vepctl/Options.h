@@ -14,11 +14,6 @@
 
 namespace scoutor::vepctl {
 
-struct TGlobalOptions {
-  bool Debug = false;  // -d: the engine's diagnostics on standard error
-  bool Json = false;   // --json: one JSON object per line on standard output
-};
-
 // Accepts a device's ID text: six hexadecimal bytes joined by colons ("00:0A:1B:2C:3D:4E").
 // A shorter or garbled text would leave bytes of the node ID unset and address some other
 // device, so it is a usage error.

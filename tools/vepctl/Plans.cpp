@@ -253,8 +253,7 @@ std::string InUseProblem(const std::string& address, const std::string& user) {
 std::vector<TPlanProblem> CheckPlanOnNetwork(TSession& session, const std::vector<TPlanRow>& rows,
                                              bool force, int scanWaitMs) {
   // Every address is checked while the scan listens, the pings all at once.
-  TReachabilityService service(MainLoop());
-  const TCandidateChecks ping = ChecksOf(service);
+  const TCandidateChecks ping = ChecksOf(session.Reachability());
   std::vector<std::unique_ptr<TAddressUseCheck>> checks(rows.size());
   std::size_t checking = 0;
   for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -484,7 +483,7 @@ int RunIPPlan(const TPlanOptions& options, const TGlobalOptions& global) {
   if (!plan.Problems.empty()) return Refuse(output, options.File, plan.Problems);
   const std::size_t devices = plan.Rows.size();
 
-  TSession session(global.Debug);
+  TSession session(global);
   Status("checking " + Counted(devices, "device") + ": one scan (" +
          std::to_string(options.WaitMs) + " ms)" +
          (options.Force ? std::string() : " and a ping of every static address"));

@@ -23,10 +23,10 @@ constexpr int kSliceMs = 10;
 
 }  // namespace
 
-TSession::TSession(bool debug) {
+TSession::TSession(const TGlobalOptions& global) {
   // The interface object reads the flag when it registers, and its log lines go to standard
   // error in debug mode only, so it is set first.
-  SetDebugMode(debug);
+  SetDebugMode(global.Debug);
   if (VEPStartEngine() == 0)
     throw EFailure(
         "another process in this network namespace holds the VEP engine (UDP port 17784); "
@@ -35,9 +35,19 @@ TSession::TSession(bool debug) {
   // Said once, before any scan: which devices this run cannot hear, and the remedies.
   if (const std::string missing = MissingRepliesExplanation("vepctl"); !missing.empty())
     std::fprintf(stderr, "vepctl: %s\n", missing.c_str());
+  ReachabilityOptions.ArpPerSecond = global.ArpPerSecond;
+  if (global.Debug)
+    ReachabilityOptions.Ended = [this](const TCheckResult& result) {
+      if (Interface->LogLine) Interface->LogLine(CheckLogLine(result));
+    };
 }
 
 TSession::~TSession() = default;
+
+TReachabilityService& TSession::Reachability() {
+  if (!Checks) Checks = std::make_unique<TReachabilityService>(MainLoop(), ReachabilityOptions);
+  return *Checks;
+}
 
 void TSession::AskOnlyThrough(std::vector<std::string> localAddresses) {
   EngineInstance->RestrictBindings(std::move(localAddresses));
@@ -82,7 +92,7 @@ bool StopRequested() {
 }
 
 std::vector<TCheckResult> CheckAll(TSession& session, const std::vector<std::string>& addresses) {
-  TReachabilityService service(MainLoop());
+  TReachabilityService& service = session.Reachability();
   std::vector<TCheckResult> results(addresses.size());
   std::size_t ended = 0;
   for (std::size_t i = 0; i < addresses.size(); ++i)
@@ -92,15 +102,11 @@ std::vector<TCheckResult> CheckAll(TSession& session, const std::vector<std::str
     });
   // Every check ends: with its answer, its time-out or its failure.
   session.Wait([&] { return ended == addresses.size(); }, -1);
-  for (const TCheckResult& result : results)
-    if (result.Outcome == TReachability::Failed && session.Vep().LogLine)
-      session.Vep().LogLine("ping " + result.Address + ": " + result.Error);
   return results;
 }
 
 TAddressChoice ChooseFreeAddress(TSession& session, const std::string& localAddress) {
-  TReachabilityService service(MainLoop());
-  TAddressChooser chooser(service, MainLoop());
+  TAddressChooser chooser(session.Reachability(), MainLoop());
   std::optional<TAddressChoice> choice;
   chooser.Start(localAddress, [&choice](const TAddressChoice& result) { choice = result; });
   session.Wait([&choice] { return choice.has_value(); }, -1);

@@ -22,11 +22,17 @@ class EFailure : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+struct TGlobalOptions {
+  bool Debug = false;  // -d: the engine's diagnostics on standard error
+  bool Json = false;   // --json: one JSON object per line on standard output
+  unsigned ArpPerSecond = 1000;  // --arp-rate: the link layer's pacing per interface
+};
+
 class TSession {
  public:
-  // The engine's diagnostics go to standard error with `debug`. Raises EFailure when another
-  // process in this network namespace holds the engine.
-  explicit TSession(bool debug);
+  // The engine's diagnostics, and the path each reachability check took, go to standard error
+  // with -d. Raises EFailure when another process in this network namespace holds the engine.
+  explicit TSession(const TGlobalOptions& global);
   ~TSession();
   TSession(const TSession&) = delete;
   TSession& operator=(const TSession&) = delete;
@@ -41,8 +47,13 @@ class TSession {
   bool Wait(const std::function<bool()>& done, int timeoutMs);
   void RunFor(int ms) { Wait(nullptr, ms); }
 
+  // The session's one reachability service, made on first use.
+  TReachabilityService& Reachability();
+
  private:
+  TReachabilityOptions ReachabilityOptions;
   std::unique_ptr<TVEPInterface> Interface;
+  std::unique_ptr<TReachabilityService> Checks;
 };
 
 // Ctrl-C (SIGINT) and SIGTERM as a request to stop, for a command that runs until it is told to

@@ -29,7 +29,7 @@ void Status(const std::string& text) {
 int RunUpgrade(const TUpgradeOptions& options, const TGlobalOptions& global) {
   const TOutput output(global.Json);
   const TRecord fields = {{"file", options.File}, {"address", options.Address}};
-  TSession session(global.Debug);
+  TSession session(global);
   TTftpClient client;
   if (options.Retries) client.Retries = *options.Retries;
   TProgressDisplay display(isatty(STDERR_FILENO) == 1);

@@ -75,6 +75,11 @@ int main(int argc, char** argv) {
   app.footer("Exit codes: 0 success, 1 no answer or failure, 2 usage error or refused request.");
   TGlobalOptions global;
   app.add_flag("-d,--debug", global.Debug, "Print the engine's diagnostics to standard error");
+  app.add_option("--arp-rate", global.ArpPerSecond,
+                 "Reachability checks on the link layer send at most N ARP requests a second "
+                 "on each interface (default 1000)")
+      ->type_name("N")
+      ->check(CLI::Range(1u, 1000000u));
   app.add_flag("--json", global.Json,
                "Print one JSON object per line on standard output, errors included");
 
