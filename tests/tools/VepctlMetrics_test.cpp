@@ -76,7 +76,8 @@ TEST(VepctlMetrics, LabelValuesEscapeQuotesBackslashesAndLineBreaks) {
 }
 
 TEST(VepctlMetrics, InvalidUtf8InALabelBecomesTheReplacementCharacter) {
-  EXPECT_EQ(LabelValue("Cam\xFF" "1"), "\"Cam\xEF\xBF\xBD" "1\"");
+  const std::string invalid = std::string("Cam\xFF") + "1";
+  EXPECT_EQ(LabelValue(invalid), std::string("\"Cam\xEF\xBF\xBD") + "1\"");
   EXPECT_EQ(LabelValue("\xC3"), "\"\xEF\xBF\xBD\"");  // a sequence cut short
 }
 

@@ -77,7 +77,8 @@ int RunExporter(const TExporterOptions& options, const TGlobalOptions& global) {
   options.Selection.Restrict(session, options.Selection.Interfaces());
   TMetricsServer server;
   if (const std::string problem = server.Start(options.Address, options.Port); !problem.empty())
-    return output.Error(1, problem, {{"listen", options.Address + ":" + std::to_string(options.Port)}});
+    return output.Error(1, problem,
+                        {{"listen", options.Address + ":" + std::to_string(options.Port)}});
   const std::string url =
       "http://" + options.Address + ":" + std::to_string(options.Port) + "/metrics";
   output.Record({{"url", url}}, "serving " + url);

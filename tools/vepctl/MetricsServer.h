@@ -31,7 +31,7 @@ class TMetricsServer {
   std::unique_ptr<httplib::Server> Server;
   std::thread Listener;
   std::mutex Lock;
-  std::string Text;  // under Lock
+  std::string Text;    // under Lock
   bool Ready = false;  // under Lock: a scan has ended
 };
 
