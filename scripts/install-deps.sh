@@ -6,12 +6,13 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config ccache
   libgtest-dev libgmock-dev
-  libcli11-dev nlohmann-json3-dev
+  libcli11-dev nlohmann-json3-dev libcpp-httplib-dev
   iproute2 iputils-ping libcap2-bin libcap-dev procps nftables
   tftpd-hpa atftp curl
   qt6-base-dev qt6-svg-dev xvfb xauth imagemagick
   xdotool x11-utils python3 python3-pyatspi at-spi2-core dbus desktop-file-utils appstream dpkg-dev
   fping help2man man-db bash-completion locales
+  ansible-core prometheus python3-jsonschema
 )
 
 missing=()

@@ -18,5 +18,6 @@ void AddUpgradeCommand(CLI::App& app, const TGlobalOptions& global, int& exitCod
 void AddPingCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode);
 void AddChooseIPCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode);
 void AddMacToIDCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode);
+void AddExporterCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode);
 
 }  // namespace scoutor::vepctl

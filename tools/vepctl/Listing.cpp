@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -102,6 +101,14 @@ std::vector<TDeviceEvent> TDeviceChanges::Update(const std::vector<TSighting>& h
   }
   Known = std::move(kept);
   return events;
+}
+
+std::vector<TDeviceInfo> SelectedDevices(const std::vector<TDeviceInfo>& devices,
+                                         const TScanSelection& selection) {
+  std::vector<TDeviceInfo> selected;
+  for (const TDeviceInfo& device : devices)
+    if (selection.Selects(device)) selected.push_back(device);
+  return selected;
 }
 
 std::vector<TSharedAddress> SharedAddresses(const std::vector<TDeviceInfo>& devices) {
@@ -260,14 +267,6 @@ struct TDiscoverOptions {
   TScanSelection Selection;
 };
 
-std::vector<TDeviceInfo> Selected(const std::vector<TDeviceInfo>& devices,
-                                  const TScanSelection& selection) {
-  std::vector<TDeviceInfo> selected;
-  for (const TDeviceInfo& device : devices)
-    if (selection.Selects(device)) selected.push_back(device);
-  return selected;
-}
-
 int RunDiscover(const TDiscoverOptions& options, const TGlobalOptions& global) {
   const TListFormat format = global.Json ? TListFormat::Json : options.Format;
   const TOutput output(format == TListFormat::Json);
@@ -287,7 +286,7 @@ int RunDiscover(const TDiscoverOptions& options, const TGlobalOptions& global) {
   }
   scan.Run(options.WaitMs);
 
-  std::vector<TDeviceInfo> listed = Selected(scan.Devices(), options.Selection);
+  std::vector<TDeviceInfo> listed = SelectedDevices(scan.Devices(), options.Selection);
   // An address that two devices answer from is a conflict on the network, whether or not the
   // filters show both.
   const std::vector<TSharedAddress> shared = SharedAddresses(scan.Devices());
@@ -374,9 +373,6 @@ void AddDiscoverCommand(CLI::App& app, const TGlobalOptions& global, int& exitCo
 // which end it at once with exit 0.
 namespace {
 
-// A scan's broadcasts alone take 2 s.
-constexpr int kShortestIntervalSeconds = 3;
-
 struct TWatchOptions {
   int EverySeconds = 10;
   int WaitMs = 3000;
@@ -437,22 +433,17 @@ std::vector<TSighting> Scan(TSession& session, const TWatchOptions& options) {
 }
 
 int RunWatch(const TWatchOptions& options, const TGlobalOptions& global) {
-  using TClock = std::chrono::steady_clock;
   const TOutput output(global.Json);
   CatchStopSignals();
   TSession session(global);
   options.Selection.Restrict(session, options.Selection.Interfaces());
   TDeviceChanges changes;
-  while (!StopRequested()) {
-    const auto next = TClock::now() + std::chrono::seconds(options.EverySeconds);
+  RepeatUntilStopped(session, options.EverySeconds, [&] {
     const std::vector<TSighting> heard = Scan(session, options);
     // A scan cut short by a stop would report every device it missed.
-    if (StopRequested()) break;
+    if (StopRequested()) return;
     for (const TDeviceEvent& event : changes.Update(heard)) PrintEvent(output, event);
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(next - TClock::now()).count();
-    if (left > 0) session.Wait(StopRequested, static_cast<int>(left));
-  }
+  });
   return 0;
 }
 
@@ -472,7 +463,7 @@ void AddWatchCommand(CLI::App& app, const TGlobalOptions& global, int& exitCode)
       "then exits 0 at once.");
   command->add_option("--every", options->EverySeconds, "Start a scan this often")
       ->option_text("S (default 10, at least 3)")
-      ->check(CLI::Range(kShortestIntervalSeconds, 86400));
+      ->check(CLI::Range(kShortestScanIntervalSeconds, 86400));
   command->add_option("--wait", options->WaitMs, "Listen this long from each scan's start")
       ->option_text("MS (default 3000)")
       ->check(CLI::Range(0, 600000));

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "appmodel/DeviceInfo.h"
+#include "tools/vepctl/Options.h"
 #include "tools/vepctl/Session.h"
 
 namespace scoutor::vepctl {
@@ -39,6 +40,14 @@ class TDeviceScan {
   TSession& Session;
   std::vector<TDeviceInfo> Found;
 };
+
+// A scan's broadcasts alone take 2 s, so commands that scan again and again (watch, exporter)
+// start one at most this often.
+constexpr int kShortestScanIntervalSeconds = 3;
+
+// The devices of `devices` that `selection` selects, in their order.
+std::vector<TDeviceInfo> SelectedDevices(const std::vector<TDeviceInfo>& devices,
+                                         const TScanSelection& selection);
 
 // What changed on the network from one scan to the next, for vepctl watch. A device appears
 // when a scan hears it first; it is gone when two scans in a row missed it (one missed scan is

@@ -91,6 +91,17 @@ bool StopRequested() {
   return Stopping != 0;
 }
 
+void RepeatUntilStopped(TSession& session, int everySeconds, const std::function<void()>& round) {
+  using TClock = std::chrono::steady_clock;
+  while (!StopRequested()) {
+    const auto next = TClock::now() + std::chrono::seconds(everySeconds);
+    round();
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(next - TClock::now()).count();
+    if (left > 0 && !StopRequested()) session.Wait(StopRequested, static_cast<int>(left));
+  }
+}
+
 std::vector<TCheckResult> CheckAll(TSession& session, const std::vector<std::string>& addresses) {
   TReachabilityService& service = session.Reachability();
   std::vector<TCheckResult> results(addresses.size());

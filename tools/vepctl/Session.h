@@ -65,6 +65,10 @@ void CatchStopSignals();
 // True once either signal came.
 bool StopRequested();
 
+// Runs `round` now, then again every `everySeconds` counted from the start of the round before
+// (at once when a round took longer), handling events in between, until a stop signal came.
+void RepeatUntilStopped(TSession& session, int everySeconds, const std::function<void()>& round);
+
 // Reachability checks and the address choice for vepctl, on the engine's main loop: one
 // reachability service checks every address at once over one ICMP socket (no thread, no
 // socket per device) while the engine keeps handling its events. Main thread only.

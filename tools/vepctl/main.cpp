@@ -94,6 +94,7 @@ int main(int argc, char** argv) {
   AddPingCommand(app, global, exitCode);
   AddChooseIPCommand(app, global, exitCode);
   AddMacToIDCommand(app, global, exitCode);
+  AddExporterCommand(app, global, exitCode);
 
   try {
     app.parse(argc, argv);
