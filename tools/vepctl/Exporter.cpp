@@ -73,7 +73,7 @@ TScanMetrics ScanOnce(TSession& session, const TExporterOptions& options) {
 int RunExporter(const TExporterOptions& options, const TGlobalOptions& global) {
   const TOutput output(global.Json);
   CatchStopSignals();
-  TSession session(global.Debug);
+  TSession session(global);
   options.Selection.Restrict(session, options.Selection.Interfaces());
   TMetricsServer server;
   if (const std::string problem = server.Start(options.Address, options.Port); !problem.empty())
