@@ -194,8 +194,12 @@ void TAddressChooser::Start(const std::string& localAddress,
   Impl->Start(localAddress, std::move(done));
 }
 
-void TAddressChooser::Cancel() { Impl->Stop(); }
+void TAddressChooser::Cancel() {
+  Impl->Stop();
+}
 
-bool TAddressChooser::Running() const { return Impl->Running; }
+bool TAddressChooser::Running() const {
+  return Impl->Running;
+}
 
 }  // namespace scoutor

@@ -19,7 +19,7 @@ namespace scoutor {
 struct TAddressChoice {
   bool Found = false;  // false: nothing free, the local address is not configured, or Error
   std::string Address, Mask, Gateway;
-  std::string Error;   // a check that failed ends the choice with its text
+  std::string Error;  // a check that failed ends the choice with its text
 };
 
 // How the chooser checks one candidate: the reachability service's Check and Cancel, or fakes

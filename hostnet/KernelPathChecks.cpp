@@ -42,7 +42,6 @@ constexpr int kMostRefusals = 150;
 constexpr int kReceiveBufferBytes = 4 << 20;
 constexpr int kTimeToLive = 128;
 
-
 void EnlargeReceiveBuffer(int fd) {
   // Root may go past net.core.rmem_max; others get what the limit allows.
   if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &kReceiveBufferBytes,
@@ -50,7 +49,9 @@ void EnlargeReceiveBuffer(int fd) {
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes, sizeof kReceiveBufferBytes);
 }
 
-bool NothingMore(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+bool NothingMore(int error) {
+  return error == EAGAIN || error == EWOULDBLOCK;
+}
 
 // Errors that an ICMP error answering an earlier request leaves on the socket; the call that
 // reports one did nothing else and may be made again.
@@ -71,7 +72,9 @@ bool ReportedIcmpError(int error) {
   }
 }
 
-std::string SocketErrorText(int error) { return EIdSocketError(error).what(); }
+std::string SocketErrorText(int error) {
+  return EIdSocketError(error).what();
+}
 
 }  // namespace
 
@@ -335,8 +338,8 @@ struct TKernelPathChecks::TImpl {
     check.Sent = true;
     check.Question = TEchoQuestion{target, WireIdentifier, sequence};
     BySequence.emplace(sequence, id);
-    check.TimeOut = Loop.StartSingleShot(
-        kCheckTimeoutMs, [this, id] { Finish(id, TReachability::NotReachable); });
+    check.TimeOut = Loop.StartSingleShot(kCheckTimeoutMs,
+                                         [this, id] { Finish(id, TReachability::NotReachable); });
     return TSendOutcome::Sent;
   }
 
@@ -399,8 +402,8 @@ struct TKernelPathChecks::TImpl {
   const std::uint16_t OwnIdentifier;
   std::shared_ptr<bool> Alive = std::make_shared<bool>(true);  // posted steps check it
 
-  std::map<TCheckId, TCheck> Checks;  // every pending check, waiting or out
-  std::deque<TCheckId> Waiting;       // not sent yet, in the order started
+  std::map<TCheckId, TCheck> Checks;                       // every pending check, waiting or out
+  std::deque<TCheckId> Waiting;                            // not sent yet, in the order started
   std::unordered_map<std::uint16_t, TCheckId> BySequence;  // out, unanswered
   std::uint16_t NextSequence = 0;
   bool PumpPosted = false;
@@ -427,10 +430,16 @@ void TKernelPathChecks::Start(TCheckId id, const std::string& address, TCheckDon
   Impl->Start(id, address, std::move(done));
 }
 
-bool TKernelPathChecks::Cancel(TCheckId id) { return Impl->Cancel(id); }
+bool TKernelPathChecks::Cancel(TCheckId id) {
+  return Impl->Cancel(id);
+}
 
-void TKernelPathChecks::CancelAll() { Impl->CancelAll(); }
+void TKernelPathChecks::CancelAll() {
+  Impl->CancelAll();
+}
 
-std::size_t TKernelPathChecks::Pending() const { return Impl->Checks.size(); }
+std::size_t TKernelPathChecks::Pending() const {
+  return Impl->Checks.size();
+}
 
 }  // namespace scoutor

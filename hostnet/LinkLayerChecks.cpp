@@ -20,9 +20,13 @@ namespace {
 constexpr std::uint8_t kTimeToLive = 128;
 
 // The interface's queue is full for now: the frame goes on a later turn.
-bool QueueFull(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS; }
+bool QueueFull(int error) {
+  return error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS;
+}
 
-std::string SocketErrorText(int error) { return EIdSocketError(error).what(); }
+std::string SocketErrorText(int error) {
+  return EIdSocketError(error).what();
+}
 
 }  // namespace
 
@@ -61,9 +65,9 @@ struct TLinkLayerChecks::TImpl {
     std::vector<TAddressBytes> Sources;  // the addresses our echo replies come back to
     TSendPacer Pacer;
     std::map<std::uint32_t, TResolution> Resolving;  // by target, host order
-    std::deque<std::uint32_t> ArpQueue;               // targets whose next try may go
-    std::deque<TCheckId> EchoQueue;                   // resolved, echo not sent yet
-    TSingleShot Turn;                                 // the next paced turn of sends
+    std::deque<std::uint32_t> ArpQueue;              // targets whose next try may go
+    std::deque<TCheckId> EchoQueue;                  // resolved, echo not sent yet
+    TSingleShot Turn;                                // the next paced turn of sends
     std::size_t Checks = 0;
   };
 
@@ -171,7 +175,8 @@ struct TLinkLayerChecks::TImpl {
 
   // Ends a check and runs its callback, which may do anything with the service, also destroy
   // it: callers check Alive afterwards before touching members.
-  void Finish(TCheckId id, TReachability outcome, bool held = false, const std::string& error = "") {
+  void Finish(TCheckId id, TReachability outcome, bool held = false,
+              const std::string& error = "") {
     auto it = Checks.find(id);
     if (it == Checks.end()) return;
     const TCheckResult result{it->second.Address, outcome, error, TCheckPath::LinkLayer, held};
@@ -222,8 +227,8 @@ struct TLinkLayerChecks::TImpl {
         ++allowed;
         continue;
       }
-      const int error = interface.Socket->SendArpRequest(resolution->second.Source,
-                                                         resolution->second.Target);
+      const int error =
+          interface.Socket->SendArpRequest(resolution->second.Source, resolution->second.Target);
       if (QueueFull(error)) break;
       interface.ArpQueue.pop_front();
       if (error != 0) {
@@ -290,8 +295,7 @@ struct TLinkLayerChecks::TImpl {
     TCheck& check = Checks.at(id);
     const std::uint16_t sequence = FreeSequence();
     std::uint8_t request[kEchoRequestLength];
-    BuildEchoRequest(request, OwnIdentifier, sequence,
-                     static_cast<std::uint32_t>(Clock.NowMs()));
+    BuildEchoRequest(request, OwnIdentifier, sequence, static_cast<std::uint32_t>(Clock.NowMs()));
     const std::vector<std::uint8_t> packet =
         IcmpPacketTo(check.Source, check.Target, NextIdentification++, kTimeToLive, request);
     const int error = interface.Socket->SendIPv4(check.Mac, packet);
@@ -359,10 +363,16 @@ bool TLinkLayerChecks::Start(TCheckId id, const std::string& address, const TAdd
   return Impl->Start(id, address, target, link, std::move(done), std::move(held));
 }
 
-bool TLinkLayerChecks::Cancel(TCheckId id) { return Impl->Cancel(id); }
+bool TLinkLayerChecks::Cancel(TCheckId id) {
+  return Impl->Cancel(id);
+}
 
-void TLinkLayerChecks::CancelAll() { Impl->CancelAll(); }
+void TLinkLayerChecks::CancelAll() {
+  Impl->CancelAll();
+}
 
-std::size_t TLinkLayerChecks::Pending() const { return Impl->Checks.size(); }
+std::size_t TLinkLayerChecks::Pending() const {
+  return Impl->Checks.size();
+}
 
 }  // namespace scoutor

@@ -45,7 +45,9 @@ std::string CheckLogLine(const TCheckResult& result) {
   return line;
 }
 
-std::size_t TReachabilityService::DefaultOutstandingLimit() { return NeighbourLimit() / 2; }
+std::size_t TReachabilityService::DefaultOutstandingLimit() {
+  return NeighbourLimit() / 2;
+}
 
 struct TReachabilityService::TImpl {
   TImpl(TEventLoop& loop, const TReachabilityOptions& options)
@@ -80,8 +82,7 @@ TReachabilityService::TReachabilityService(TEventLoop& loop, TReachabilityOption
 
 TReachabilityService::~TReachabilityService() = default;
 
-TCheckId TReachabilityService::Check(const std::string& address, TCheckDone done,
-                                     TCheckHeld held) {
+TCheckId TReachabilityService::Check(const std::string& address, TCheckDone done, TCheckHeld held) {
   const TCheckId id = Impl->NextId++;
   if (Impl->Ended)
     done = [ended = Impl->Ended, done = std::move(done)](const TCheckResult& result) {
@@ -106,6 +107,8 @@ std::size_t TReachabilityService::Pending() const {
   return Impl->LinkLayer.Pending() + Impl->Kernel.Pending();
 }
 
-bool TReachabilityService::LinkLayerAllowed() const { return Impl->LinkLayerAllowed; }
+bool TReachabilityService::LinkLayerAllowed() const {
+  return Impl->LinkLayerAllowed;
+}
 
 }  // namespace scoutor

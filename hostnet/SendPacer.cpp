@@ -11,10 +11,11 @@ constexpr int kShortestSlotMs = 10;
 
 TSendPacer::TSendPacer(unsigned perSecond)
     : PerSecond(std::max(1u, perSecond)),
-      Slot(std::max<int>(kShortestSlotMs, static_cast<int>((kWindowMs + PerSecond - 1) / PerSecond))),
+      Slot(std::max<int>(kShortestSlotMs,
+                         static_cast<int>((kWindowMs + PerSecond - 1) / PerSecond))),
       // A slot's share, rounded up; the one-second window keeps the sum to the rate.
-      PerSlot(std::max<std::size_t>(1, (static_cast<std::size_t>(PerSecond) * Slot + kWindowMs - 1) /
-                                           kWindowMs)) {}
+      PerSlot(std::max<std::size_t>(
+          1, (static_cast<std::size_t>(PerSecond) * Slot + kWindowMs - 1) / kWindowMs)) {}
 
 std::size_t TSendPacer::Allowance(std::int64_t nowMs) {
   // The window is closed at both ends, so that no second, however its edges fall on the
@@ -27,6 +28,8 @@ std::size_t TSendPacer::Allowance(std::int64_t nowMs) {
   return std::min(bySecond, bySlot);
 }
 
-void TSendPacer::Sent(std::int64_t nowMs) { Recent.push_back(nowMs); }
+void TSendPacer::Sent(std::int64_t nowMs) {
+  Recent.push_back(nowMs);
+}
 
 }  // namespace scoutor

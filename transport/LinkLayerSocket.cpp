@@ -1,10 +1,10 @@
 #include "transport/LinkLayerSocket.h"
 
 #include <arpa/inet.h>
-#include <net/if_arp.h>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
+#include <net/if_arp.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -16,7 +16,7 @@
 
 #include "transport/ByteOrder.h"
 #include "transport/IcmpPacket.h"
-#include "transport/RawSocketPrivilege.h"
+#include "transport/PacketSocket.h"
 #include "transport/SocketErrors.h"
 
 namespace scoutor {
@@ -40,32 +40,14 @@ constexpr std::uint16_t kRequest = 1;
 constexpr std::uint16_t kReply = 2;
 }  // namespace arp
 
-// Offsets into the IPv4 header.
-constexpr std::size_t kIpVersionAndLength = 0;
-constexpr std::size_t kIpTotalLength = 2;
-constexpr std::size_t kIpIdentification = 4;
-constexpr std::size_t kIpFragment = 6;
-constexpr std::size_t kIpTtl = 8;
-constexpr std::size_t kIpProtocol = 9;
-constexpr std::size_t kIpChecksum = 10;
-constexpr std::size_t kIpSource = 12;
-constexpr std::size_t kIpDestination = 16;
-constexpr std::size_t kIpHeader = 20;
+constexpr std::size_t kIpHeader = ipv4::kMinHeader;
 constexpr std::uint8_t kIcmpProtocol = 1;
 constexpr std::uint16_t kDontFragment = 0x4000;
-constexpr std::uint16_t kMoreFragmentsOrOffset = 0x3fff;
 
 // Room for any frame the filter lets in; longer ICMP is cut, which no answer needs.
 constexpr std::size_t kLargestPacket = 2048;
 constexpr int kReadsPerWake = 64;
 constexpr TMacAddress kBroadcastMac{0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
-
-sock_filter Statement(std::uint16_t code, std::uint32_t k) { return BPF_STMT(code, k); }
-sock_filter Jump(std::uint16_t code, std::uint32_t k, std::size_t from, std::size_t onTrue,
-                 std::size_t onFalse) {
-  return BPF_JUMP(code, k, static_cast<std::uint8_t>(onTrue - from - 1),
-                  static_cast<std::uint8_t>(onFalse - from - 1));
-}
 
 }  // namespace
 
@@ -111,69 +93,50 @@ std::vector<sock_filter> ArpAndIcmpFilterProgram(const std::vector<TAddressBytes
   const std::size_t accept = refuse + 1;
 
   std::vector<sock_filter> program;
-  program.push_back(Statement(BPF_LD | BPF_W | BPF_ABS, SKF_AD_OFF + SKF_AD_PKTTYPE));
-  program.push_back(Jump(BPF_JMP | BPF_JEQ | BPF_K, PACKET_OUTGOING, 1, refuse, 2));
-  program.push_back(Statement(BPF_LD | BPF_W | BPF_ABS, SKF_AD_OFF + SKF_AD_PROTOCOL));
-  program.push_back(Jump(BPF_JMP | BPF_JEQ | BPF_K, ETH_P_ARP, 3, isArp, 4));
-  program.push_back(Jump(BPF_JMP | BPF_JEQ | BPF_K, ETH_P_IP, 4, isIp, refuse));
+  program.push_back(BpfStatement(BPF_LD | BPF_W | BPF_ABS, SKF_AD_OFF + SKF_AD_PKTTYPE));
+  program.push_back(BpfJump(BPF_JMP | BPF_JEQ | BPF_K, PACKET_OUTGOING, 1, refuse, 2));
+  program.push_back(BpfStatement(BPF_LD | BPF_W | BPF_ABS, SKF_AD_OFF + SKF_AD_PROTOCOL));
+  program.push_back(BpfJump(BPF_JMP | BPF_JEQ | BPF_K, ETH_P_ARP, 3, isArp, 4));
+  program.push_back(BpfJump(BPF_JMP | BPF_JEQ | BPF_K, ETH_P_IP, 4, isIp, refuse));
   // ARP: replies only.
-  program.push_back(Statement(BPF_LD | BPF_H | BPF_ABS, arp::kOperation));
-  program.push_back(Jump(BPF_JMP | BPF_JEQ | BPF_K, arp::kReply, isArp + 1, accept, refuse));
+  program.push_back(BpfStatement(BPF_LD | BPF_H | BPF_ABS, arp::kOperation));
+  program.push_back(BpfJump(BPF_JMP | BPF_JEQ | BPF_K, arp::kReply, isArp + 1, accept, refuse));
   // IPv4: version 4, ICMP, not a fragment, to one of the interface's addresses.
-  program.push_back(Statement(BPF_LD | BPF_B | BPF_ABS, kIpVersionAndLength));
-  program.push_back(Statement(BPF_ALU | BPF_AND | BPF_K, 0xf0));
-  program.push_back(Jump(BPF_JMP | BPF_JEQ | BPF_K, 0x40, isIp + 2, isIp + 3, refuse));
-  program.push_back(Statement(BPF_LD | BPF_B | BPF_ABS, kIpProtocol));
-  program.push_back(Jump(BPF_JMP | BPF_JEQ | BPF_K, kIcmpProtocol, isIp + 4, isIp + 5, refuse));
-  program.push_back(Statement(BPF_LD | BPF_H | BPF_ABS, kIpFragment));
-  program.push_back(Jump(BPF_JMP | BPF_JSET | BPF_K, kMoreFragmentsOrOffset, isIp + 6, refuse,
-                         isIp + 7));
-  program.push_back(Statement(BPF_LD | BPF_W | BPF_ABS, kIpDestination));
+  program.push_back(BpfStatement(BPF_LD | BPF_B | BPF_ABS, ipv4::kVersionAndLength));
+  program.push_back(BpfStatement(BPF_ALU | BPF_AND | BPF_K, 0xf0));
+  program.push_back(BpfJump(BPF_JMP | BPF_JEQ | BPF_K, 0x40, isIp + 2, isIp + 3, refuse));
+  program.push_back(BpfStatement(BPF_LD | BPF_B | BPF_ABS, ipv4::kProtocol));
+  program.push_back(BpfJump(BPF_JMP | BPF_JEQ | BPF_K, kIcmpProtocol, isIp + 4, isIp + 5, refuse));
+  program.push_back(BpfStatement(BPF_LD | BPF_H | BPF_ABS, ipv4::kFragment));
+  program.push_back(BpfJump(BPF_JMP | BPF_JSET | BPF_K, ipv4::kMoreFragmentsOrOffset, isIp + 6,
+                            refuse, isIp + 7));
+  program.push_back(BpfStatement(BPF_LD | BPF_W | BPF_ABS, ipv4::kDestination));
   for (std::size_t i = 0; i < addresses; ++i) {
     const std::size_t at = program.size();
-    program.push_back(Jump(BPF_JMP | BPF_JEQ | BPF_K, HostOrderIPv4(ownAddresses[i]), at, accept,
-                           at + 1));
+    program.push_back(
+        BpfJump(BPF_JMP | BPF_JEQ | BPF_K, HostOrderIPv4(ownAddresses[i]), at, accept, at + 1));
   }
-  program.push_back(Statement(BPF_RET | BPF_K, 0));               // refuse
-  program.push_back(Statement(BPF_RET | BPF_K, kLargestPacket));  // accept
+  program.push_back(BpfStatement(BPF_RET | BPF_K, 0));               // refuse
+  program.push_back(BpfStatement(BPF_RET | BPF_K, kLargestPacket));  // accept
   return program;
 }
 
 TLinkLayerSocket::TLinkLayerSocket(int interfaceIndex, const TMacAddress& mac,
-                                   const std::vector<TAddressBytes>& ownAddresses,
-                                   TEventLoop& loop, TArpReceived arp, TIcmpReceived icmp)
+                                   const std::vector<TAddressBytes>& ownAddresses, TEventLoop& loop,
+                                   TArpReceived arp, TIcmpReceived icmp)
     : Interface(interfaceIndex),
       OwnMac(mac),
       Arp(std::move(arp)),
       Icmp(std::move(icmp)),
       Buffer(kLargestPacket),
       Alive(std::make_shared<bool>(true)) {
-  {
-    const TRawSocketPrivilege privilege;
-    // Protocol 0 receives nothing until bound, so no packet slips in before the filter.
-    Socket = socket(AF_PACKET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  }
-  if (Socket < 0) throw EIdSocketError(errno);
-  sockaddr_ll address{};
-  address.sll_family = AF_PACKET;
-  address.sll_protocol = htons(ETH_P_ALL);
-  address.sll_ifindex = interfaceIndex;
-  try {
-    SetOwnAddresses(ownAddresses);
-    if (bind(Socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-      throw EIdSocketError(errno);
-  } catch (...) {
-    close(Socket);
-    throw;
-  }
+  // Every protocol: ARP replies and IPv4 alike, which the filter sorts out.
+  Socket = OpenPacketSocket(interfaceIndex, ETH_P_ALL, ArpAndIcmpFilterProgram(ownAddresses));
   Watch.Start(loop, Socket, TWatchKind::Read, [this] { ReadWaiting(); });
 }
 
 void TLinkLayerSocket::SetOwnAddresses(const std::vector<TAddressBytes>& ownAddresses) {
-  std::vector<sock_filter> program = ArpAndIcmpFilterProgram(ownAddresses);
-  const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
-  if (setsockopt(Socket, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter) != 0)
-    throw EIdSocketError(errno);
+  AttachFilter(Socket, ArpAndIcmpFilterProgram(ownAddresses));
 }
 
 TLinkLayerSocket::~TLinkLayerSocket() {
@@ -238,15 +201,15 @@ std::vector<std::uint8_t> IcmpPacketTo(const TAddressBytes& source, const TAddre
                                        std::span<const std::uint8_t> icmp) {
   std::vector<std::uint8_t> packet(kIpHeader + icmp.size());
   std::uint8_t* ip = packet.data();
-  ip[kIpVersionAndLength] = 0x45;
-  PutBE16(ip + kIpTotalLength, static_cast<std::uint16_t>(packet.size()));
-  PutBE16(ip + kIpIdentification, identification);
-  PutBE16(ip + kIpFragment, kDontFragment);
-  ip[kIpTtl] = ttl;
-  ip[kIpProtocol] = kIcmpProtocol;
-  std::copy(source.begin(), source.end(), ip + kIpSource);
-  std::copy(target.begin(), target.end(), ip + kIpDestination);
-  PutBE16(ip + kIpChecksum, InternetChecksum(ip, kIpHeader));
+  ip[ipv4::kVersionAndLength] = 0x45;
+  PutBE16(ip + ipv4::kTotalLength, static_cast<std::uint16_t>(packet.size()));
+  PutBE16(ip + ipv4::kIdentification, identification);
+  PutBE16(ip + ipv4::kFragment, kDontFragment);
+  ip[ipv4::kTtl] = ttl;
+  ip[ipv4::kProtocol] = kIcmpProtocol;
+  std::copy(source.begin(), source.end(), ip + ipv4::kSource);
+  std::copy(target.begin(), target.end(), ip + ipv4::kDestination);
+  PutBE16(ip + ipv4::kChecksum, InternetChecksum(ip, kIpHeader));
   std::copy(icmp.begin(), icmp.end(), ip + kIpHeader);
   return packet;
 }

@@ -69,7 +69,8 @@ class TLinkLayerSocket {
 
  private:
   void ReadWaiting();
-  int SendFrame(std::uint16_t protocol, const TMacAddress& to, std::span<const std::uint8_t> payload);
+  int SendFrame(std::uint16_t protocol, const TMacAddress& to,
+                std::span<const std::uint8_t> payload);
 
   int Interface;
   TMacAddress OwnMac;

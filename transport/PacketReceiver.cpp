@@ -12,29 +12,20 @@
 
 #include "transport/ByteOrder.h"
 #include "transport/IcmpPacket.h"
-#include "transport/RawSocketPrivilege.h"
+#include "transport/PacketSocket.h"
 #include "transport/SocketErrors.h"
 
 namespace scoutor {
 
 namespace {
 
-// Offsets into the IPv4 header, and into the UDP header behind it.
-constexpr std::size_t kIpVersionAndLength = 0;
-constexpr std::size_t kIpTotalLength = 2;
-constexpr std::size_t kIpIdentification = 4;
-constexpr std::size_t kIpFragment = 6;
-constexpr std::size_t kIpProtocol = 9;
-constexpr std::size_t kIpSource = 12;
-constexpr std::size_t kIpDestination = 16;
-constexpr std::size_t kIpMinHeader = 20;
+// Offsets into the UDP header behind the IPv4 header.
 constexpr std::size_t kUdpSourcePort = 0;
 constexpr std::size_t kUdpDestinationPort = 2;
 constexpr std::size_t kUdpLength = 4;
 constexpr std::size_t kUdpHeader = 8;
 
 constexpr std::uint8_t kUdpProtocol = 17;
-constexpr std::uint16_t kMoreFragmentsOrOffset = 0x3fff;
 constexpr std::uint32_t kLimitedBroadcast = 0xffffffff;
 // A packet socket reads one frame at a time; the largest IPv4 packet fits.
 constexpr std::size_t kLargestPacket = 65535;
@@ -47,29 +38,22 @@ bool IsDestination(const TPacketMatch& match, const TAddressBytes& address) {
          match.Destinations.end();
 }
 
-sock_filter Statement(std::uint16_t code, std::uint32_t k) { return BPF_STMT(code, k); }
-sock_filter Jump(std::uint16_t code, std::uint32_t k, std::size_t from, std::size_t onTrue,
-                 std::size_t onFalse) {
-  return BPF_JUMP(code, k, static_cast<std::uint8_t>(onTrue - from - 1),
-                  static_cast<std::uint8_t>(onFalse - from - 1));
-}
-
 }  // namespace
 
 std::optional<TPacketDatagram> ParseUdpPacket(std::span<const std::uint8_t> packet,
                                               const TPacketMatch& match) {
-  if (packet.size() < kIpMinHeader) return std::nullopt;
+  if (packet.size() < ipv4::kMinHeader) return std::nullopt;
   const std::uint8_t* ip = packet.data();
-  if ((ip[kIpVersionAndLength] >> 4) != 4) return std::nullopt;
+  if ((ip[ipv4::kVersionAndLength] >> 4) != 4) return std::nullopt;
   const std::size_t headerLength = IpHeaderLength(ip);
-  const std::size_t totalLength = GetBE16(ip + kIpTotalLength);
+  const std::size_t totalLength = GetBE16(ip + ipv4::kTotalLength);
   // The frame may carry padding behind the packet, never less than the packet.
-  if (headerLength < kIpMinHeader || totalLength < headerLength + kUdpHeader ||
+  if (headerLength < ipv4::kMinHeader || totalLength < headerLength + kUdpHeader ||
       totalLength > packet.size())
     return std::nullopt;
   if (InternetChecksum(ip, headerLength) != 0) return std::nullopt;  // a correct header sums to 0
-  if (ip[kIpProtocol] != kUdpProtocol) return std::nullopt;
-  if ((GetBE16(ip + kIpFragment) & kMoreFragmentsOrOffset) != 0) return std::nullopt;
+  if (ip[ipv4::kProtocol] != kUdpProtocol) return std::nullopt;
+  if ((GetBE16(ip + ipv4::kFragment) & ipv4::kMoreFragmentsOrOffset) != 0) return std::nullopt;
   if (!IsDestination(match, IpDestination(ip))) return std::nullopt;
   if (match.Source && IpSource(ip) != *match.Source) return std::nullopt;
 
@@ -81,7 +65,7 @@ std::optional<TPacketDatagram> ParseUdpPacket(std::span<const std::uint8_t> pack
   TPacketDatagram datagram;
   datagram.Source = IpSource(ip);
   datagram.SourcePort = GetBE16(udp + kUdpSourcePort);
-  datagram.Identification = GetBE16(ip + kIpIdentification);
+  datagram.Identification = GetBE16(ip + ipv4::kIdentification);
   datagram.Payload = std::span<const std::uint8_t>(udp + kUdpHeader, udpLength - kUdpHeader);
   return datagram;
 }
@@ -96,33 +80,34 @@ std::vector<sock_filter> UdpFilterProgram(const TPacketMatch& match) {
   const std::size_t refuse = accept + 1;
 
   std::vector<sock_filter> program;
-  program.push_back(Statement(BPF_LD | BPF_B | BPF_ABS, kIpProtocol));
-  program.push_back(Jump(BPF_JMP | BPF_JEQ | BPF_K, kUdpProtocol, 1, 2, refuse));
-  program.push_back(Statement(BPF_LD | BPF_H | BPF_ABS, kIpFragment));
-  program.push_back(Jump(BPF_JMP | BPF_JSET | BPF_K, kMoreFragmentsOrOffset, 3, refuse, 4));
-  program.push_back(Statement(BPF_LD | BPF_B | BPF_ABS, kIpVersionAndLength));
-  program.push_back(Statement(BPF_ALU | BPF_AND | BPF_K, 0xf0));
-  program.push_back(Jump(BPF_JMP | BPF_JEQ | BPF_K, 0x40, 6, checkSource, refuse));
+  program.push_back(BpfStatement(BPF_LD | BPF_B | BPF_ABS, ipv4::kProtocol));
+  program.push_back(BpfJump(BPF_JMP | BPF_JEQ | BPF_K, kUdpProtocol, 1, 2, refuse));
+  program.push_back(BpfStatement(BPF_LD | BPF_H | BPF_ABS, ipv4::kFragment));
+  program.push_back(
+      BpfJump(BPF_JMP | BPF_JSET | BPF_K, ipv4::kMoreFragmentsOrOffset, 3, refuse, 4));
+  program.push_back(BpfStatement(BPF_LD | BPF_B | BPF_ABS, ipv4::kVersionAndLength));
+  program.push_back(BpfStatement(BPF_ALU | BPF_AND | BPF_K, 0xf0));
+  program.push_back(BpfJump(BPF_JMP | BPF_JEQ | BPF_K, 0x40, 6, checkSource, refuse));
   if (match.Source) {
-    program.push_back(Statement(BPF_LD | BPF_W | BPF_ABS, kIpSource));
-    program.push_back(Jump(BPF_JMP | BPF_JEQ | BPF_K, HostOrderIPv4(*match.Source),
-                           checkSource + 1, checkSource + 2, refuse));
+    program.push_back(BpfStatement(BPF_LD | BPF_W | BPF_ABS, ipv4::kSource));
+    program.push_back(BpfJump(BPF_JMP | BPF_JEQ | BPF_K, HostOrderIPv4(*match.Source),
+                              checkSource + 1, checkSource + 2, refuse));
   }
-  program.push_back(Statement(BPF_LD | BPF_W | BPF_ABS, kIpDestination));
+  program.push_back(BpfStatement(BPF_LD | BPF_W | BPF_ABS, ipv4::kDestination));
   std::vector<std::uint32_t> wanted{kLimitedBroadcast};
   for (std::size_t i = 0; i + 1 < destinations; ++i)
     wanted.push_back(HostOrderIPv4(match.Destinations[i]));
   for (std::uint32_t address : wanted) {
     const std::size_t at = program.size();
-    program.push_back(Jump(BPF_JMP | BPF_JEQ | BPF_K, address, at, checkPort, at + 1));
+    program.push_back(BpfJump(BPF_JMP | BPF_JEQ | BPF_K, address, at, checkPort, at + 1));
   }
-  program.push_back(Statement(BPF_RET | BPF_K, 0));  // no destination matched
+  program.push_back(BpfStatement(BPF_RET | BPF_K, 0));  // no destination matched
   // X := the IP header's length; then the UDP destination port behind it.
-  program.push_back(Statement(BPF_LDX | BPF_B | BPF_MSH, kIpVersionAndLength));
-  program.push_back(Statement(BPF_LD | BPF_H | BPF_IND, kUdpDestinationPort));
-  program.push_back(Jump(BPF_JMP | BPF_JEQ | BPF_K, match.Port, checkPort + 2, accept, refuse));
-  program.push_back(Statement(BPF_RET | BPF_K, kLargestPacket));  // accept
-  program.push_back(Statement(BPF_RET | BPF_K, 0));               // refuse
+  program.push_back(BpfStatement(BPF_LDX | BPF_B | BPF_MSH, ipv4::kVersionAndLength));
+  program.push_back(BpfStatement(BPF_LD | BPF_H | BPF_IND, kUdpDestinationPort));
+  program.push_back(BpfJump(BPF_JMP | BPF_JEQ | BPF_K, match.Port, checkPort + 2, accept, refuse));
+  program.push_back(BpfStatement(BPF_RET | BPF_K, kLargestPacket));  // accept
+  program.push_back(BpfStatement(BPF_RET | BPF_K, 0));               // refuse
   return program;
 }
 
@@ -133,24 +118,7 @@ TPacketReceiver::TPacketReceiver(int interfaceIndex, TPacketMatch match, TEventL
       Received(std::move(received)),
       Buffer(kLargestPacket),
       Alive(std::make_shared<bool>(true)) {
-  {
-    const TRawSocketPrivilege privilege;
-    // Protocol 0 receives nothing until bound, so no packet slips in before the filter.
-    Socket = socket(AF_PACKET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  }
-  if (Socket < 0) throw EIdSocketError(errno);
-  std::vector<sock_filter> program = UdpFilterProgram(Match);
-  const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
-  sockaddr_ll address{};
-  address.sll_family = AF_PACKET;
-  address.sll_protocol = htons(ETH_P_IP);
-  address.sll_ifindex = interfaceIndex;
-  if (setsockopt(Socket, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter) != 0 ||
-      bind(Socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    const int error = errno;
-    close(Socket);
-    throw EIdSocketError(error);
-  }
+  Socket = OpenPacketSocket(interfaceIndex, ETH_P_IP, UdpFilterProgram(Match));
   Watch.Start(loop, Socket, TWatchKind::Read, [this] { ReadWaiting(); });
 }
 

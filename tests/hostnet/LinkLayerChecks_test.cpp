@@ -78,8 +78,9 @@ class LinkLayerChecks : public ::testing::Test {
     const std::string far = Bed->AddHost("far");
     Bed->Link(router, "eth1", "10.30.5.254/24", far, "eth0", "10.30.5.2/24");
     Bed->Run(far, "ip route add default via 10.30.5.254");
-    Bed->Run(router, "sysctl -qw net.ipv4.ip_forward=1 net.ipv4.conf.eth0.proxy_arp=1 "
-                     "net.ipv4.neigh.eth0.proxy_delay=0");
+    Bed->Run(router,
+             "sysctl -qw net.ipv4.ip_forward=1 net.ipv4.conf.eth0.proxy_arp=1 "
+             "net.ipv4.neigh.eth0.proxy_delay=0");
     Bed->Run(router, "ip route add unreachable 10.77.0.0/24");
     Bed->Run(Client, "ip route add 10.77.0.0/24 via 10.20.0.254");
   }
@@ -125,7 +126,8 @@ TEST_F(LinkLayerChecks, AgreeWithTheKernelsPathCaseByCaseAndLeaveTheNeighbourTab
       {"10.20.0.3", "not reachable"}, {"10.77.0.9", "not reachable"},
       {"10.20.0.1", "reachable"},     {"10.1.2.3", noRoute},
       {"10.30.5.2", "reachable"},     {"10.30.5.9", "not reachable"}};
-  for (const auto& [target, outcome] : expected) EXPECT_EQ(link.at(target).Outcome, outcome) << target;
+  for (const auto& [target, outcome] : expected)
+    EXPECT_EQ(link.at(target).Outcome, outcome) << target;
 
   // Targets directly on the Ethernet link took the link layer; the rest stayed with the kernel.
   for (const char* direct : {"10.20.0.2", "10.20.0.9", "10.20.0.3", "10.30.5.2", "10.30.5.9"})
@@ -159,7 +161,8 @@ class OutgoingArp {
     std::uint8_t frame[128];
     sockaddr_ll from{};
     socklen_t length = sizeof from;
-    while (recvfrom(Socket, frame, sizeof frame, 0, reinterpret_cast<sockaddr*>(&from), &length) >= 0) {
+    while (recvfrom(Socket, frame, sizeof frame, 0, reinterpret_cast<sockaddr*>(&from), &length) >=
+           0) {
       if (from.sll_pkttype == PACKET_OUTGOING && ntohs(from.sll_protocol) == ETH_P_ARP &&
           frame[7] == 1)  // a request
         ++count;

@@ -23,8 +23,8 @@ class EFailure : public std::runtime_error {
 };
 
 struct TGlobalOptions {
-  bool Debug = false;  // -d: the engine's diagnostics on standard error
-  bool Json = false;   // --json: one JSON object per line on standard output
+  bool Debug = false;            // -d: the engine's diagnostics on standard error
+  bool Json = false;             // --json: one JSON object per line on standard output
   unsigned ArpPerSecond = 1000;  // --arp-rate: the link layer's pacing per interface
 };
 

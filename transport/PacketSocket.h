@@ -1,0 +1,43 @@
+#pragma once
+// What the packet sockets below the IP stack share: the offsets of the IPv4 header that their
+// filters and parsers read, the two shapes of a classic socket filter's instructions, and the
+// opening of a cooked packet socket (SOCK_DGRAM: the link-layer header is the kernel's) on one
+// interface with its filter in place before the first packet can arrive. Any thread.
+#include <linux/filter.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace scoutor {
+
+// Offsets into the IPv4 header.
+namespace ipv4 {
+constexpr std::size_t kVersionAndLength = 0;
+constexpr std::size_t kTotalLength = 2;
+constexpr std::size_t kIdentification = 4;
+constexpr std::size_t kFragment = 6;
+constexpr std::size_t kTtl = 8;
+constexpr std::size_t kProtocol = 9;
+constexpr std::size_t kChecksum = 10;
+constexpr std::size_t kSource = 12;
+constexpr std::size_t kDestination = 16;
+constexpr std::size_t kMinHeader = 20;
+constexpr std::uint16_t kMoreFragmentsOrOffset = 0x3fff;
+}  // namespace ipv4
+
+// A filter instruction, and a conditional jump from instruction `from` to instruction `onTrue`
+// or `onFalse` (absolute positions; the jump itself is relative).
+sock_filter BpfStatement(std::uint16_t code, std::uint32_t k);
+sock_filter BpfJump(std::uint16_t code, std::uint32_t k, std::size_t from, std::size_t onTrue,
+                    std::size_t onFalse);
+
+// Opens a non-blocking cooked packet socket with `program` attached and binds it to the
+// interface and the link-layer protocol (ETH_P_*); CAP_NET_RAW is raised only for the open.
+// EIdSocketError when it cannot be opened (EPERM without the capability) or set up.
+int OpenPacketSocket(int interfaceIndex, std::uint16_t protocol,
+                     const std::vector<sock_filter>& program);
+// Replaces the socket's filter. EIdSocketError when the kernel refuses it.
+void AttachFilter(int socket, const std::vector<sock_filter>& program);
+
+}  // namespace scoutor
