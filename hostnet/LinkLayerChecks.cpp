@@ -43,17 +43,30 @@ struct TLinkLayerChecks::TImpl {
     TStage Stage = TStage::Resolving;
     TMacAddress Mac{};
     std::uint16_t Sequence = 0;
-    TTimerId TimeOut = 0;
   };
 
   // One address being resolved on one interface, for every check that waits for it.
   struct TResolution {
     TAddressBytes Target{};
     TAddressBytes Source{};
+    std::uint64_t Serial = 0;  // tells a later resolution of the same target from this one
     int TriesSent = 0;
     bool Queued = false;
     std::vector<TCheckId> Checks;
-    TSingleShot NextTry;
+  };
+
+  // The end of a wait that began with a send. Every wait of a kind is equally long and starts
+  // in the order of the sends, so the waits of a kind end in the order they were queued: one
+  // timer serves each queue, however many checks are out.
+  struct TEchoWait {
+    std::int64_t DueMs;
+    TCheckId Check;
+  };
+  struct TArpWait {
+    std::int64_t DueMs;
+    int Interface;
+    std::uint32_t Target;
+    std::uint64_t Serial;
   };
 
   struct TInterface {
@@ -74,11 +87,6 @@ struct TLinkLayerChecks::TImpl {
   TImpl(TEventLoop& loop, const TClock& clock, unsigned arpPerSecond, std::uint16_t identifier)
       : Loop(loop), Clock(clock), ArpPerSecond(arpPerSecond), OwnIdentifier(identifier) {}
 
-  ~TImpl() {
-    for (auto& [id, check] : Checks)
-      if (check.Stage == TStage::EchoOut) Loop.StopTimer(check.TimeOut);
-  }
-
   bool Start(TCheckId id, const std::string& address, const TAddressBytes& target,
              const TDirectLink& link, TCheckDone&& done, TCheckHeld&& held) {
     TInterface* interface = Open(link);
@@ -93,6 +101,7 @@ struct TLinkLayerChecks::TImpl {
     ++interface->Checks;
     TResolution& resolution = interface->Resolving[HostOrderIPv4(target)];
     if (resolution.Checks.empty() && !resolution.Queued && resolution.TriesSent == 0) {
+      resolution.Serial = NextSerial++;
       resolution.Target = target;
       resolution.Source = link.Source;
       Enqueue(*interface, resolution);
@@ -161,9 +170,8 @@ struct TLinkLayerChecks::TImpl {
       case TStage::EchoWaiting:
         std::erase(interface.EchoQueue, it->first);
         break;
-      case TStage::EchoOut:
+      case TStage::EchoOut:  // its wait is passed over when it ends
         BySequence.erase(check.Sequence);
-        Loop.StopTimer(check.TimeOut);
         break;
     }
     TCheckDone done = std::move(check.Done);
@@ -240,8 +248,8 @@ struct TLinkLayerChecks::TImpl {
       TResolution& sent = resolution->second;
       sent.Queued = false;
       ++sent.TriesSent;
-      sent.NextTry.Start(Loop, kArpIntervalMs,
-                         [this, index, target] { TryAgainOrGiveUp(index, target); });
+      ArpWaits.push_back({now + kArpIntervalMs, index, target, sent.Serial});
+      ArmArpWaits();
     }
     while (!interface.EchoQueue.empty()) {
       if (!SendEcho(interface, interface.EchoQueue.front())) break;
@@ -251,14 +259,54 @@ struct TLinkLayerChecks::TImpl {
       ScheduleTurn(interface, interface.Pacer.SlotMs());
   }
 
-  // A second after a try without a reply: the next try, or after the last one, not reachable.
-  void TryAgainOrGiveUp(int index, std::uint32_t target) {
-    TInterface& interface = *Interfaces.at(index);
-    TResolution& resolution = interface.Resolving.at(target);
-    if (resolution.TriesSent < kArpTries)
-      Enqueue(interface, resolution);
-    else
-      FinishResolution(interface, target, TReachability::NotReachable, "");
+  // Starts the timer for the first wait of `waits` unless it runs.
+  template <class TWaits>
+  void Arm(TWaits& waits, TSingleShot& timer, void (TImpl::*serve)()) {
+    if (timer.Pending() || waits.empty()) return;
+    const std::int64_t delayMs = std::max<std::int64_t>(0, waits.front().DueMs - Clock.NowMs());
+    timer.Start(Loop, static_cast<int>(delayMs), [this, serve] { (this->*serve)(); });
+  }
+  void ArmArpWaits() { Arm(ArpWaits, ArpTimer, &TImpl::ServeArpWaits); }
+  void ArmEchoWaits() { Arm(EchoWaits, EchoTimer, &TImpl::ServeEchoWaits); }
+
+  // The first ARP wait has ended, and every one due with it: for each resolution still waiting
+  // for that try, the next try, or after the last one, not reachable.
+  void ServeArpWaits() {
+    const std::weak_ptr<bool> alive = Alive;
+    const std::int64_t ended = std::max(ArpWaits.front().DueMs, Clock.NowMs());
+    while (!ArpWaits.empty() && ArpWaits.front().DueMs <= ended) {
+      const TArpWait wait = ArpWaits.front();
+      ArpWaits.pop_front();
+      auto interface = Interfaces.find(wait.Interface);
+      if (interface == Interfaces.end()) continue;
+      auto resolution = interface->second->Resolving.find(wait.Target);
+      if (resolution == interface->second->Resolving.end() ||
+          resolution->second.Serial != wait.Serial || resolution->second.Queued)
+        continue;
+      if (resolution->second.TriesSent < kArpTries) {
+        Enqueue(*interface->second, resolution->second);
+      } else {
+        FinishResolution(*interface->second, wait.Target, TReachability::NotReachable, "");
+        if (alive.expired()) return;
+      }
+    }
+    ArmArpWaits();
+  }
+
+  // The first echo wait has ended, and every one due with it: a check still waiting for its
+  // answer is not reachable, though its host answered ARP.
+  void ServeEchoWaits() {
+    const std::weak_ptr<bool> alive = Alive;
+    const std::int64_t ended = std::max(EchoWaits.front().DueMs, Clock.NowMs());
+    while (!EchoWaits.empty() && EchoWaits.front().DueMs <= ended) {
+      const TCheckId id = EchoWaits.front().Check;
+      EchoWaits.pop_front();
+      auto check = Checks.find(id);
+      if (check == Checks.end() || check->second.Stage != TStage::EchoOut) continue;
+      Finish(id, TReachability::NotReachable, true);
+      if (alive.expired()) return;
+    }
+    ArmEchoWaits();
   }
 
   // An ARP reply: every check that waits for its address sends its echo request.
@@ -308,8 +356,8 @@ struct TLinkLayerChecks::TImpl {
     check.Stage = TStage::EchoOut;
     check.Sequence = sequence;
     BySequence.emplace(sequence, id);
-    check.TimeOut = Loop.StartSingleShot(
-        kCheckTimeoutMs, [this, id] { Finish(id, TReachability::NotReachable, true); });
+    EchoWaits.push_back({Clock.NowMs() + kCheckTimeoutMs, id});
+    ArmEchoWaits();
     return true;
   }
 
@@ -348,6 +396,11 @@ struct TLinkLayerChecks::TImpl {
   std::map<TCheckId, TCheck> Checks;
   std::map<int, std::unique_ptr<TInterface>> Interfaces;
   std::unordered_map<std::uint16_t, TCheckId> BySequence;  // echo out, unanswered
+  std::deque<TArpWait> ArpWaits;                           // tries out, in the order they went
+  std::deque<TEchoWait> EchoWaits;  // echo requests out, in the order they went
+  TSingleShot ArpTimer;
+  TSingleShot EchoTimer;
+  std::uint64_t NextSerial = 1;
   std::uint16_t NextSequence = 0;
   std::uint16_t NextIdentification = 1;
 };
