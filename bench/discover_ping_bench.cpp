@@ -411,11 +411,13 @@ int main(int argc, char** argv) {
   const TSizeFigures small = MeasureDiscover(1000, 0, false);
   if (!quick) {
     const TSizeFigures large = MeasureDiscover(4000, 1000, true);
-    const bool same =
-        small.PeakThreads == large.PeakThreads && small.PeakDescriptors == large.PeakDescriptors;
+    // Descriptors are sampled every 10 ms, so one short-lived descriptor may be seen or not.
+    const bool independent = large.PeakThreads <= small.PeakThreads &&
+                             large.PeakDescriptors <= small.PeakDescriptors + 1;
     std::printf("peak threads %d / %d, descriptors %d / %d at %d / %d devices: %s\n",
                 small.PeakThreads, large.PeakThreads, small.PeakDescriptors, large.PeakDescriptors,
-                small.Devices, large.Devices, same ? "the same at both sizes" : "they differ");
+                small.Devices, large.Devices,
+                independent ? "independent of the number of devices" : "they grow with it");
   }
   MeasureFreeAddresses();
   MeasureAutoIP();
