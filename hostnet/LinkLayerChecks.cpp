@@ -70,10 +70,8 @@ struct TLinkLayerChecks::TImpl {
   };
 
   struct TInterface {
-    TInterface(int index, const TMacAddress& mac, unsigned arpPerSecond)
-        : Index(index), Mac(mac), Pacer(arpPerSecond) {}
+    TInterface(int index, unsigned arpPerSecond) : Index(index), Pacer(arpPerSecond) {}
     int Index;
-    TMacAddress Mac;
     std::unique_ptr<TLinkLayerSocket> Socket;
     std::vector<TAddressBytes> Sources;  // the addresses our echo replies come back to
     TSendPacer Pacer;
@@ -115,7 +113,7 @@ struct TLinkLayerChecks::TImpl {
   TInterface* Open(const TDirectLink& link) {
     auto found = Interfaces.find(link.InterfaceIndex);
     if (found == Interfaces.end()) {
-      auto interface = std::make_unique<TInterface>(link.InterfaceIndex, link.Mac, ArpPerSecond);
+      auto interface = std::make_unique<TInterface>(link.InterfaceIndex, ArpPerSecond);
       interface->Sources.push_back(link.Source);
       const int index = link.InterfaceIndex;
       try {
