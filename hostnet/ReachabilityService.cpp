@@ -41,7 +41,10 @@ std::string CheckLogLine(const TCheckResult& result) {
       line += "failed";
       break;
   }
-  if (!result.Error.empty()) line += ": " + result.Error;
+  if (!result.Error.empty()) line += ": ";
+  // A socket error's text has a line break ("Socket Error # 101\r\nNetwork is unreachable.").
+  for (const char c : result.Error)
+    if (c != '\r') line += c == '\n' ? ' ' : c;
   return line;
 }
 

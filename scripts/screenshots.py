@@ -49,7 +49,8 @@ try:
     dialog(program, "Web", "scoutor", "web-failed.png", closing="OK", role=e2e.pyatspi.ROLE_ALERT)
     program.select(e2e.FAR3)
     program.press(program.tool_button("Auto IP"))
-    program.rows_when("Far-3 reachable", lambda rows: any(r[0] == "Far-3" and r[2] and r[5] == "" for r in rows), 40)
+    program.rows_when("Far-3 reachable in the PC's subnet", lambda rows: any(
+        r[0] == "Far-3" and r[3] and r[2].startswith("10.0.0.") and r[5] == "" for r in rows), 40)
     program.select(e2e.FAR3)
     grab(display, program.main_window(), "after-auto-ip.png")
 finally:

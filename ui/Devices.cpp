@@ -392,15 +392,12 @@ void TDeviceForm::DeviceFound(const TDeviceInfo& info) {
   // The first reply fixes the device's row, also while its check is still running.
   if (PendingChecks.contains(info.ID) || ListedIDs.contains(info.ID)) return;
   TDeviceInfo device = info;
-  PendingChecks[info.ID] = Seams.CheckReachable(info.IPAddress, [this, device](
-                                                                    const TCheckResult& result) {
-    PendingChecks.erase(device.ID);
-    if (!result.Error.empty() && Interface->LogLine)
-      Interface->LogLine("Reachability check of " + result.Address +
-                         (result.Outcome == TReachability::Failed ? " failed: " : ": not reachable, ") +
-                         result.Error);
-    RowReady(device, result.Outcome == TReachability::Reachable);
-  });
+  PendingChecks[info.ID] =
+      Seams.CheckReachable(info.IPAddress, [this, device](const TCheckResult& result) {
+        // The log in debug mode has the check's end, its reason and its path from the service.
+        PendingChecks.erase(device.ID);
+        RowReady(device, result.Outcome == TReachability::Reachable);
+      });
 }
 
 void TDeviceForm::RowReady(const TDeviceInfo& info, bool reachable) {

@@ -522,6 +522,9 @@ TEST_F(VepctlNetwork, AnAddressWithoutARouteIsNotReachableWithTheReason) {
   ASSERT_EQ(json.size(), 1U);
   EXPECT_EQ(json[0].at("reachable"), false);
   EXPECT_EQ(json[0].at("reason"), "Socket Error # 101\r\nNetwork is unreachable.");
+  EXPECT_THAT(Bed->Run(lonely, kVepctl + " -d ping 203.0.113.9 2>&1 || true"),
+              HasSubstr("check 203.0.113.9 (kernel): not reachable: Socket Error # 101 Network "
+                        "is unreachable.\n"));
 }
 
 TEST_F(VepctlNetwork, ChooseIPPassesOverAHostThatDropsEchoRequestsButHoldsItsAddress) {
