@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "hostnet/LinkLayerChecks.h"
 #include "hostnet/ReachabilityService.h"
 #include "runtime/HeadlessLoop.h"
 #include "tests/support/NetnsBed.h"
@@ -211,6 +212,36 @@ TEST_F(LinkLayerChecks, ArpRequestsNeverExceedTheSetRateAndEachTargetIsTriedThre
   EXPECT_EQ(total, 3 * kTargetsNobodyHolds);
   EXPECT_LE(busiestSecond, static_cast<int>(kRate));
   EXPECT_GE(busiestSecond, static_cast<int>(kRate) - 2) << "the pacing should use its rate";
+}
+
+// A burst of checks is routed a few dozen per turn of the loop; a check cancelled before its
+// turn never reports, and one nobody holds ends when its third ARP try goes unanswered.
+TEST_F(LinkLayerChecks, AChecksPathIsChosenOnALaterTurnAndACancelBeforeThenIsFinal) {
+  Bed->InNamespace(Client, [] {
+    TManualClock clock;
+    THeadlessLoop loop(clock);
+    TReachabilityOptions options;
+    options.Clock = &clock;
+    TReachabilityService service(loop, options);
+    std::vector<std::string> ended;
+    const auto record = [&ended](const TCheckResult& result) {
+      ended.push_back(result.Address +
+                      (result.Path == TCheckPath::LinkLayer ? " link" : " kernel"));
+    };
+    std::vector<TCheckId> cancelled;
+    for (int host = 100; host < 300; ++host) {
+      const TCheckId id = service.Check("10.20.0." + std::to_string(host % 256), record);
+      if (host != 150) cancelled.push_back(id);
+    }
+    EXPECT_EQ(service.Pending(), 200U);
+    for (TCheckId id : cancelled) service.Cancel(id);
+    EXPECT_EQ(service.Pending(), 1U);
+    loop.Advance(clock, 3 * TLinkLayerChecks::kArpIntervalMs - 1);
+    EXPECT_TRUE(ended.empty());
+    loop.Advance(clock, 1);
+    EXPECT_EQ(ended, std::vector<std::string>{"10.20.0.150 link"});
+    EXPECT_EQ(service.Pending(), 0U);
+  });
 }
 
 }  // namespace
