@@ -94,7 +94,9 @@ std::vector<sock_filter> ArpAndIcmpFilterProgram(const std::vector<TAddressBytes
 
   std::vector<sock_filter> program;
   program.push_back(BpfStatement(BPF_LD | BPF_W | BPF_ABS, SKF_AD_OFF + SKF_AD_PKTTYPE));
-  program.push_back(BpfJump(BPF_JMP | BPF_JEQ | BPF_K, PACKET_OUTGOING, 1, refuse, 2));
+  // Frames to this host or to everyone: not our own, and not those a switch floods that are
+  // meant for another host (which the IP stack drops too).
+  program.push_back(BpfJump(BPF_JMP | BPF_JGT | BPF_K, PACKET_BROADCAST, 1, refuse, 2));
   program.push_back(BpfStatement(BPF_LD | BPF_W | BPF_ABS, SKF_AD_OFF + SKF_AD_PROTOCOL));
   program.push_back(BpfJump(BPF_JMP | BPF_JEQ | BPF_K, ETH_P_ARP, 3, isArp, 4));
   program.push_back(BpfJump(BPF_JMP | BPF_JEQ | BPF_K, ETH_P_IP, 4, isIp, refuse));

@@ -3,7 +3,8 @@
 // ARP request for an address goes out as a broadcast frame and an IPv4 packet goes in a frame
 // to a link-layer address that the caller resolved itself, so the kernel's neighbour table is
 // neither asked nor filled. A classic socket filter lets in only ARP replies and ICMP addressed
-// to one of the interface's own addresses; packets the host sends itself are skipped. Opening
+// to one of the interface's own addresses, in frames to this host or to everyone: the host's
+// own outgoing frames and frames meant for another link-layer address are skipped. Opening
 // needs CAP_NET_RAW (raised only while the socket opens). Loop thread only: the socket is
 // watched on the loop and read and written without blocking.
 #include <linux/filter.h>

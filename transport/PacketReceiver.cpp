@@ -137,7 +137,9 @@ void TPacketReceiver::ReadWaiting() {
                                       reinterpret_cast<sockaddr*>(&from), &fromLength);
     // Nothing more waiting, or an error the next readiness reports again.
     if (received < 0) return;
-    if (from.sll_pkttype == PACKET_OUTGOING) continue;  // the host's own packets
+    // The host's own packets, and frames a switch floods that are meant for another host
+    // (the IP stack drops those too, so they tell nothing about a filter or firewall here).
+    if (from.sll_pkttype == PACKET_OUTGOING || from.sll_pkttype == PACKET_OTHERHOST) continue;
     std::optional<TPacketDatagram> datagram =
         ParseUdpPacket(std::span(Buffer.data(), static_cast<std::size_t>(received)), Match);
     if (!datagram) {

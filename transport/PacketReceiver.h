@@ -8,10 +8,10 @@
 //
 // A classic socket filter lets in only unfragmented IPv4 UDP to the port whose destination is
 // one of the interface's own addresses or broadcasts (and, when asked, whose source is one
-// address); what passes is checked again here (IP
-// header length and checksum, UDP length) before the callback sees it. Packets the host sends
-// itself are skipped. Loop thread only: the socket is watched on the main loop and read without
-// blocking.
+// address); what passes is checked again here (IP header length and checksum, UDP length)
+// before the callback sees it. Packets the host sends itself, and frames meant for another
+// link-layer address, are skipped. Loop thread only: the socket is watched on the main loop and
+// read without blocking.
 #include <linux/filter.h>
 
 #include <cstddef>

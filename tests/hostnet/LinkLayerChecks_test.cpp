@@ -1,7 +1,8 @@
 // The two paths of the reachability service over the same targets, in private namespaces:
 //
 //   lan: client 10.20.0.1/24 (also 10.30.0.0/16 on the link, no default route)
-//        live 10.20.0.2, holder 10.20.0.3 (drops echo requests), nobody at 10.20.0.9
+//        live 10.20.0.2, holder 10.20.0.3 (drops echo requests), nobody at 10.20.0.9,
+//        confused 10.20.0.4 (sends its echo replies to a link-layer address nobody has)
 //        router 10.20.0.254: unreachable for 10.77.0.0/24, proxy ARP for 10.30.5.0/24
 //   router eth1 10.30.5.254/24 -- far 10.30.5.2
 //
@@ -51,6 +52,7 @@ const std::vector<std::string> kTargets = {
     "10.20.0.2",   // answers
     "10.20.0.9",   // nobody holds it
     "10.20.0.3",   // held by a host that drops echo requests
+    "10.20.0.4",   // held by a host whose answers go to another link-layer address
     "10.77.0.9",   // the router answers unreachable
     "10.20.0.1",   // the client's own address
     "10.1.2.3",    // outside every subnet of the client, no route
@@ -83,6 +85,19 @@ class LinkLayerChecks : public ::testing::Test {
              "sysctl -qw net.ipv4.ip_forward=1 net.ipv4.conf.eth0.proxy_arp=1 "
              "net.ipv4.neigh.eth0.proxy_delay=0");
     Bed->Run(router, "ip route add unreachable 10.77.0.0/24");
+    // The client's neighbour table must show what the client itself resolved. A peer that asks
+    // for the client's address (an ARP probe before its entry goes stale) makes the client's
+    // kernel note the asker, so the peers know the client for good.
+    std::string clientMac = Bed->Run(Client, "ip -br link show dev eth0 | awk '{print $3}'");
+    clientMac.erase(clientMac.find_last_not_of('\n') + 1);
+    for (const std::string& peer : {live, holder, router})
+      Bed->Run(peer, "ip neigh replace 10.20.0.1 lladdr " + clientMac + " dev eth0 nud permanent");
+    // Its echo replies reach the client only as frames for another host, which the bridge
+    // floods; its ARP replies go to the asker's own address.
+    const std::string confused = Bed->AddHost("confused");
+    Bed->Attach(confused, lan, "eth0", "10.20.0.4/24");
+    Bed->Run(confused,
+             "ip neigh replace 10.20.0.1 lladdr 02:00:00:00:00:77 dev eth0 nud permanent");
     Bed->Run(Client, "ip route add 10.77.0.0/24 via 10.20.0.254");
   }
 
@@ -113,7 +128,7 @@ TEST_F(LinkLayerChecks, AgreeWithTheKernelsPathCaseByCaseAndLeaveTheNeighbourTab
   ASSERT_EQ(link.size(), kTargets.size());
   // Nothing the link layer resolved entered the client's neighbour table.
   const std::string neighbours = Bed->Run(Client, "ip -4 neigh show dev eth0");
-  for (const char* resolved : {"10.20.0.2 ", "10.20.0.3 ", "10.30.5.2 "})
+  for (const char* resolved : {"10.20.0.2 ", "10.20.0.3 ", "10.20.0.4 ", "10.30.5.2 "})
     EXPECT_EQ(neighbours.find(resolved), std::string::npos) << neighbours;
 
   const std::map<std::string, TSeen> kernel = CheckAll(false);
@@ -124,21 +139,24 @@ TEST_F(LinkLayerChecks, AgreeWithTheKernelsPathCaseByCaseAndLeaveTheNeighbourTab
   const std::string noRoute = "not reachable: Socket Error # 101\r\nNetwork is unreachable.";
   const std::map<std::string, std::string> expected = {
       {"10.20.0.2", "reachable"},     {"10.20.0.9", "not reachable"},
-      {"10.20.0.3", "not reachable"}, {"10.77.0.9", "not reachable"},
-      {"10.20.0.1", "reachable"},     {"10.1.2.3", noRoute},
-      {"10.30.5.2", "reachable"},     {"10.30.5.9", "not reachable"}};
+      {"10.20.0.3", "not reachable"}, {"10.20.0.4", "not reachable"},
+      {"10.77.0.9", "not reachable"}, {"10.20.0.1", "reachable"},
+      {"10.1.2.3", noRoute},          {"10.30.5.2", "reachable"},
+      {"10.30.5.9", "not reachable"}};
   for (const auto& [target, outcome] : expected)
     EXPECT_EQ(link.at(target).Outcome, outcome) << target;
 
   // Targets directly on the Ethernet link took the link layer; the rest stayed with the kernel.
-  for (const char* direct : {"10.20.0.2", "10.20.0.9", "10.20.0.3", "10.30.5.2", "10.30.5.9"})
+  for (const char* direct :
+       {"10.20.0.2", "10.20.0.9", "10.20.0.3", "10.20.0.4", "10.30.5.2", "10.30.5.9"})
     EXPECT_EQ(link.at(direct).Path, TCheckPath::LinkLayer) << direct;
   for (const char* other : {"10.77.0.9", "10.20.0.1", "10.1.2.3"})
     EXPECT_EQ(link.at(other).Path, TCheckPath::Kernel) << other;
   for (const auto& [target, seen] : kernel) EXPECT_EQ(seen.Path, TCheckPath::Kernel) << target;
 
-  // Only the holder answered ARP and not the echo.
-  for (const auto& [target, seen] : link) EXPECT_EQ(seen.Held, target == "10.20.0.3") << target;
+  // Only the holder and the confused host answered ARP and not the echo.
+  for (const auto& [target, seen] : link)
+    EXPECT_EQ(seen.Held, target == "10.20.0.3" || target == "10.20.0.4") << target;
 }
 
 // The ARP requests the client sends, as a packet socket of its own sees them leave: the
