@@ -3,9 +3,8 @@
 // route (no gateway) out of an interface with a link-layer address that speaks ARP. Such an
 // address can be resolved and reached below the IP stack; any other (behind a gateway, on a
 // point-to-point link or loopback, one of the host's own addresses, no route at all) cannot.
-// Asks the kernel through a netlink route query, as `ip route get` does; the answer comes at
-// once, so it may be asked on the loop's thread. Any thread; reads the calling thread's network
-// namespace.
+// Asks the routing table (RouteQuery.h) and the interface; both answer at once, so it may be
+// asked on the loop's thread. Any thread; reads the calling thread's network namespace.
 #include <optional>
 
 #include "transport/IPv4Text.h"

@@ -3,8 +3,8 @@
 #include <utility>
 #include <vector>
 
-#include "transport/LocalInterfaces.h"
 #include "transport/RawSocketPrivilege.h"
+#include "transport/RouteQuery.h"
 #include "transport/SocketErrors.h"
 
 namespace scoutor {
@@ -15,17 +15,19 @@ std::unique_ptr<TDroppedReplyWatch> TDroppedReplyWatch::Open(TEventLoop& loop,
                                                              TDropped dropped) {
   if (!TRawSocketPrivilege::Available()) return nullptr;
   const std::optional<TAddressBytes> peerAddress = ParseDottedIPv4(peer);
-  const std::optional<TRouteToPeer> route =
-      TLocalInterfaces::RouteTo(TLocalInterfaces::List(), peer);
-  if (!peerAddress || !route) return nullptr;
+  if (!peerAddress) return nullptr;
+  // The replies come back by the interface the route leaves by: loopback for the host's own
+  // addresses.
+  const std::optional<TRoute> route = QueryRoute(*peerAddress);
+  if (!route || !route->Source || route->InterfaceIndex <= 0) return nullptr;
   TPacketMatch match;
   match.Port = localPort;
-  match.Destinations = {*ParseDottedIPv4(route->Source)};
+  match.Destinations = {*route->Source};
   match.Source = peerAddress;
   std::unique_ptr<TDroppedReplyWatch> watch(new TDroppedReplyWatch(loop, std::move(dropped)));
   try {
     watch->Receiver = std::make_unique<TPacketReceiver>(
-        route->Index, std::move(match), loop,
+        route->InterfaceIndex, std::move(match), loop,
         [raw = watch.get()](const TPacketDatagram& datagram) { raw->Heard(datagram); });
   } catch (const EIdSocketError&) {
     return nullptr;  // the capability is only permitted, or the interface just went away

@@ -4,10 +4,6 @@
 #include <net/if.h>
 #include <netinet/in.h>
 
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <cstring>
 
 #include "transport/SocketStack.h"
@@ -52,43 +48,6 @@ const TLocalInterface* TLocalInterfaces::WithAddress(const std::vector<TLocalInt
   for (const TLocalInterface& item : list)
     if (item.Address == address) return &item;
   return nullptr;
-}
-
-// Connecting a UDP socket makes the kernel look up the route and pick the source address
-// without a packet leaving. A peer that is one of the host's own addresses is reached through
-// the loopback device, whichever device holds the address.
-std::optional<TRouteToPeer> TLocalInterfaces::RouteTo(const std::vector<TLocalInterface>& list,
-                                                      const std::string& peer) {
-  const std::optional<TAddressBytes> peerBytes = ParseDottedIPv4(peer);
-  if (!peerBytes) return std::nullopt;
-  const int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (probe < 0) return std::nullopt;
-  sockaddr_in remote{};
-  remote.sin_family = AF_INET;
-  remote.sin_port = htons(9);  // any port: connect only routes
-  std::memcpy(&remote.sin_addr.s_addr, peerBytes->data(), 4);
-  sockaddr_in local{};
-  socklen_t length = sizeof local;
-  const bool routed =
-      connect(probe, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0 &&
-      getsockname(probe, reinterpret_cast<sockaddr*>(&local), &length) == 0;
-  close(probe);
-  if (!routed) return std::nullopt;
-  TAddressBytes source;
-  std::memcpy(source.data(), &local.sin_addr.s_addr, 4);
-  const std::string sourceText = TSocketStack::AddressToText(source);
-
-  const TLocalInterface* through = WithAddress(list, sourceText);
-  if (through == nullptr) return std::nullopt;
-  const bool ownAddress =
-      WithAddress(list, DottedIPv4(*peerBytes)) != nullptr || (*peerBytes)[0] == 127;
-  if (ownAddress) {
-    const auto loopback = std::find_if(list.begin(), list.end(),
-                                       [](const TLocalInterface& item) { return item.Loopback; });
-    if (loopback == list.end()) return std::nullopt;
-    through = &*loopback;
-  }
-  return TRouteToPeer{through->Device, through->Index, sourceText};
 }
 
 }  // namespace scoutor

@@ -1,8 +1,7 @@
 #pragma once
 // The host's IPv4 interfaces as the socket layer needs them: which device an address lives on,
-// which devices a limited broadcast can leave through, and which one the route to a peer takes. Read afresh on every call, so
+// and which devices a limited broadcast can leave through. Read afresh on every call, so
 // interfaces that come up later are seen. Any thread.
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,13 +17,6 @@ struct TLocalInterface {
   std::string BroadcastAddress;  // the broadcast address of Address's subnet; empty: none
 };
 
-// Where datagrams to a peer leave, as the routing table has it.
-struct TRouteToPeer {
-  std::string Device;  // "eth0"; the loopback device for one of the host's own addresses
-  int Index = 0;
-  std::string Source;  // the source address the route gives them, dotted
-};
-
 class TLocalInterfaces {
  public:
   // One entry per IPv4 address, in the system's order.
@@ -32,10 +24,6 @@ class TLocalInterfaces {
   // The entry holding `address`, or nullptr.
   static const TLocalInterface* WithAddress(const std::vector<TLocalInterface>& list,
                                             const std::string& address);
-  // The route to `peer` (dotted) among the interfaces of `list`; none when there is no route
-  // or its source address is not in the list. Sends nothing.
-  static std::optional<TRouteToPeer> RouteTo(const std::vector<TLocalInterface>& list,
-                                             const std::string& peer);
 };
 
 }  // namespace scoutor
