@@ -20,6 +20,7 @@
 #include "protocol/VEPEngine.h"
 #include "runtime/HeadlessLoop.h"
 #include "tests/support/NetnsBed.h"
+#include "tests/support/PcOnLan.h"
 #include "tests/support/ToolRun.h"
 
 namespace scoutor::test {
@@ -34,15 +35,9 @@ const std::string kVepsim = SCOUTOR_BINARY_DIR "/tools/vepsim/vepsim";
 // vepctl without privileges: no capability, so no packet socket.
 const std::string kAsNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
 
-class PacketReplies : public ::testing::Test {
+class PacketReplies : public TPcOnLan {
  protected:
-  void SetUp() override {
-    SCOUTOR_REQUIRE_NETNS();
-    Bed = std::make_unique<TNetnsBed>();
-    Lan = Bed->AddSegment("lan");
-    Pc = Bed->AddHost("pc");
-    Bed->Attach(Pc, Lan, "eth0", "10.0.0.1/24");
-  }
+  void SetUp() override { SetUpPcOnLan("10.0.0.1/24"); }
 
   void AddDevice(const std::string& name, const std::string& address, const std::string& spec) {
     const std::string ns = Bed->AddHost(name);
@@ -70,9 +65,6 @@ class PacketReplies : public ::testing::Test {
     }
     return listing;
   }
-
-  std::unique_ptr<TNetnsBed> Bed;
-  std::string Lan, Pc;
 };
 
 TEST_F(PacketReplies, ADeviceOutsideTheSubnetIsListedDespiteReversePathFiltering) {
@@ -174,10 +166,10 @@ TEST_F(PacketRepliesToTheEngine, WithTwoInterfacesAReplyHeardOnlyByThePacketSock
 
   EXPECT_THAT(Scan(2), ElementsAre(2u, 4u));
   std::sort(Events.Devices.begin(), Events.Devices.end());
-  EXPECT_THAT(Events.Devices, ElementsAre("02:00:00:00:00:07|10.0.0.1|10.0.0.7",
-                                          "02:00:00:00:00:07|10.0.0.1|10.0.0.7",
-                                          "02:00:00:00:09:03|10.1.0.1|10.9.2.3",
-                                          "02:00:00:00:09:03|10.1.0.1|10.9.2.3"));
+  EXPECT_THAT(
+      Events.Devices,
+      ElementsAre("02:00:00:00:00:07|10.0.0.1|10.0.0.7", "02:00:00:00:00:07|10.0.0.1|10.0.0.7",
+                  "02:00:00:00:09:03|10.1.0.1|10.9.2.3", "02:00:00:00:09:03|10.1.0.1|10.9.2.3"));
   EXPECT_EQ(std::count(Events.Messages.begin(), Events.Messages.end(),
                        "reply from 10.9.2.3 heard on the packet socket of eth1"),
             2);

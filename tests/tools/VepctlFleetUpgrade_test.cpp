@@ -26,6 +26,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/support/NetnsBed.h"
+#include "tests/support/PcOnLan.h"
 #include "tests/support/ToolRun.h"
 
 namespace scoutor::test {
@@ -93,18 +94,15 @@ TSimDevice Sim(const std::string& name, const std::string& type = "Sensor",
   return {name, type, extra};
 }
 
-class VepctlFleetUpgrade : public ::testing::Test {
+class VepctlFleetUpgrade : public TPcOnLan {
  protected:
   void SetUp() override {
-    SCOUTOR_REQUIRE_NETNS();
-    Bed = std::make_unique<TNetnsBed>();
-    const std::string lan = Bed->AddSegment("lan");
-    Pc = Bed->AddHost("pc");
-    Bed->Attach(Pc, lan, "eth0", "10.0.0.1/24");
+    SetUpPcOnLan("10.0.0.1/24");
+    if (IsSkipped()) return;
     Devices = Bed->AddHost("devices");
-    Bed->Attach(Devices, lan, "eth0", "");
+    Bed->Attach(Devices, Lan, "eth0", "");
     Closed = Bed->AddHost("closed");
-    Bed->Attach(Closed, lan, "eth0", "");
+    Bed->Attach(Closed, Lan, "eth0", "");
 
     char pattern[] = "/tmp/scoutor-fleet-XXXXXX";
     Root = mkdtemp(pattern);
@@ -165,8 +163,6 @@ class VepctlFleetUpgrade : public ::testing::Test {
     return results;
   }
 
-  std::unique_ptr<TNetnsBed> Bed;
-  std::string Pc;
   std::string Devices;
   std::string Closed;
   std::string Root;

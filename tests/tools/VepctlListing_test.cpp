@@ -22,6 +22,7 @@
 
 #include "tests/support/DeviceRecords.h"
 #include "tests/support/NetnsBed.h"
+#include "tests/support/PcOnLan.h"
 #include "tests/support/ToolRun.h"
 #include "tools/vepctl/Output.h"
 #include "tools/vepctl/Listing.h"
@@ -225,15 +226,9 @@ constexpr const char* kAwkwardDevices = R"([
 
 //   pc       10.0.0.1/16 on the segment lan
 //   devices  the five devices above, their addresses held on its eth0 (mask /16)
-class VepctlListing : public ::testing::Test {
+class VepctlListing : public TPcOnLan {
  protected:
-  void SetUp() override {
-    SCOUTOR_REQUIRE_NETNS();
-    Bed = std::make_unique<TNetnsBed>();
-    Lan = Bed->AddSegment("lan");
-    Pc = Bed->AddHost("pc");
-    Bed->Attach(Pc, Lan, "eth0", "10.0.0.1/16");
-  }
+  void SetUp() override { SetUpPcOnLan("10.0.0.1/16"); }
 
   void StartAwkwardDevices() {
     const std::string devices = Bed->AddHost("devices");
@@ -281,10 +276,7 @@ class VepctlListing : public ::testing::Test {
     return nlohmann::json::parse(run.Output);
   }
 
-  std::unique_ptr<TNetnsBed> Bed;
   TScratch Files;
-  std::string Lan;
-  std::string Pc;
 };
 
 // The JSON rows as texts: booleans as true/false, unknown as empty, and with `printable`

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/support/NetnsBed.h"
+#include "tests/support/PcOnLan.h"
 #include "tests/support/ToolRun.h"
 #include "tools/vepctl/Plans.h"
 
@@ -259,14 +260,11 @@ std::string MoveRow(int i) {
 
 constexpr const char* kHeader = "id,dhcp,ip,mask,gateway\n";
 
-class VepctlPlanNetwork : public ::testing::Test {
+class VepctlPlanNetwork : public TPcOnLan {
  protected:
   void SetUp() override {
-    SCOUTOR_REQUIRE_NETNS();
-    Bed = std::make_unique<TNetnsBed>();
-    Lan = Bed->AddSegment("lan");
-    Pc = Bed->AddHost("pc");
-    Bed->Attach(Pc, Lan, "eth0", "10.0.0.1/24");
+    SetUpPcOnLan("10.0.0.1/24");
+    if (IsSkipped()) return;
     Bed->Run(Pc, "ip route add default via 10.0.0.254");
     char pattern[] = "/tmp/scoutor-plan-XXXXXX";
     Dir = mkdtemp(pattern);
@@ -336,9 +334,6 @@ class VepctlPlanNetwork : public ::testing::Test {
     return Expected(CrowdID(i), PlannedAddress(i), "255.255.255.0", "10.0.1.254");
   }
 
-  std::unique_ptr<TNetnsBed> Bed;
-  std::string Lan;
-  std::string Pc;
   std::string Dir;
 };
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tests/support/NetnsBed.h"
+#include "tests/support/PcOnLan.h"
 #include "tests/support/ToolRun.h"
 
 namespace scoutor::test {
@@ -200,15 +201,12 @@ TEST(VepctlUsage, AnEmptyFirmwareFileIsRefusedUnlessAllowed) {
 constexpr const char* kNearID = "00:0A:1B:2C:3D:4E";
 constexpr const char* kFarID = "00:0A:1B:2C:3D:50";
 
-class VepctlNetwork : public ::testing::Test {
+class VepctlNetwork : public TPcOnLan {
  protected:
   void SetUp() override {
-    SCOUTOR_REQUIRE_NETNS();
-    Bed = std::make_unique<TNetnsBed>();
-    Lan = Bed->AddSegment("lan");
+    SetUpPcOnLan("10.0.0.1/24");
+    if (IsSkipped()) return;
     const std::string& lan = Lan;
-    Pc = Bed->AddHost("pc");
-    Bed->Attach(Pc, lan, "eth0", "10.0.0.1/24");
     Bed->Run(Pc, "ip route add default via 10.0.0.254");
     Near = Bed->AddHost("near");
     Bed->Attach(Near, lan, "eth0", "10.0.0.7/24");
@@ -244,9 +242,6 @@ class VepctlNetwork : public ::testing::Test {
 
   const std::string& LanOf() const { return Lan; }
 
-  std::unique_ptr<TNetnsBed> Bed;
-  std::string Lan;
-  std::string Pc;
   std::string Near;
   std::string Far;
 };

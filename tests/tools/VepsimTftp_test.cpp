@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "tests/support/NetnsBed.h"
+#include "tests/support/PcOnLan.h"
 #include "tests/support/ToolRun.h"
 
 namespace scoutor::test {
@@ -126,16 +127,13 @@ class THandClient {
   int Fd = -1;
 };
 
-class VepsimTftp : public ::testing::Test {
+class VepsimTftp : public TPcOnLan {
  protected:
   void SetUp() override {
-    SCOUTOR_REQUIRE_NETNS();
-    Bed = std::make_unique<TNetnsBed>();
-    const std::string lan = Bed->AddSegment("lan");
-    Pc = Bed->AddHost("pc");
-    Bed->Attach(Pc, lan, "eth0", "10.0.0.1/24");
+    SetUpPcOnLan("10.0.0.1/24");
+    if (IsSkipped()) return;
     Dev = Bed->AddHost("dev");
-    Bed->Attach(Dev, lan, "eth0", "");
+    Bed->Attach(Dev, Lan, "eth0", "");
     char pattern[] = "/tmp/scoutor-vepsim-tftp-XXXXXX";
     Root = mkdtemp(pattern);
     Store = Root + "/store";
@@ -198,8 +196,7 @@ class VepsimTftp : public ::testing::Test {
     return names;
   }
 
-  std::unique_ptr<TNetnsBed> Bed;
-  std::string Pc, Dev;
+  std::string Dev;
   std::string Root, Store, Firmware, Log;
   int Started = 0;
 };
