@@ -81,7 +81,7 @@ void TIcmpEchoClient::ReadAnswer(const TEchoQuestion& question) {
         status.MessageType = packet[IpHeaderLength(packet)];
         status.SequenceNumber = question.Sequence;
         status.ElapsedMs = MsSince(RequestTick);
-        status.Ttl = packet[kIpTtlOffset];
+        status.Ttl = packet[ipv4::kTtl];
         status.ReplyKind = KindOf(answer);
         Record(status);
         return;

@@ -9,13 +9,7 @@ namespace scoutor {
 
 namespace {
 
-constexpr std::size_t kMinIpHeader = 20;
 constexpr std::size_t kIcmpHeader = 8;
-constexpr std::uint8_t kProtocolIcmp = 1;
-constexpr std::size_t kIpProtocolOffset = 9;
-constexpr std::size_t kIpDestinationOffset = 16;
-
-TAddressBytes AddressAt(const std::uint8_t* at) { return {at[0], at[1], at[2], at[3]}; }
 
 bool CarriesRequest(const std::uint8_t* icmp, const TEchoQuestion& question) {
   return GetLE16(icmp + 4) == question.Identifier && GetLE16(icmp + 6) == question.Sequence;
@@ -23,13 +17,13 @@ bool CarriesRequest(const std::uint8_t* icmp, const TEchoQuestion& question) {
 
 // `icmp` is an ICMP error message of `length` bytes: does it quote our request?
 bool QuotesRequest(const std::uint8_t* icmp, std::size_t length, const TEchoQuestion& question) {
-  if (length < kIcmpHeader + kMinIpHeader + kIcmpHeader) return false;
+  if (length < kIcmpHeader + ipv4::kMinHeader + kIcmpHeader) return false;
   const std::uint8_t* quoted = icmp + kIcmpHeader;
   const std::size_t quotedHeader = IpHeaderLength(quoted);
-  if (quotedHeader < kMinIpHeader || length < kIcmpHeader + quotedHeader + kIcmpHeader)
+  if (quotedHeader < ipv4::kMinHeader || length < kIcmpHeader + quotedHeader + kIcmpHeader)
     return false;
-  if (quoted[kIpProtocolOffset] != kProtocolIcmp) return false;
-  if (AddressAt(quoted + kIpDestinationOffset) != question.Target) return false;
+  if (quoted[ipv4::kProtocol] != ipv4::kProtocolIcmp) return false;
+  if (IpDestination(quoted) != question.Target) return false;
   const std::uint8_t* request = quoted + quotedHeader;
   return request[0] == kIcmpEchoRequest && CarriesRequest(request, question);
 }
@@ -57,34 +51,26 @@ std::uint16_t InternetChecksum(const std::uint8_t* data, std::size_t length) {
   return static_cast<std::uint16_t>(~sum);
 }
 
-std::size_t IpHeaderLength(const std::uint8_t* packet) { return 4u * (packet[0] & 0x0Fu); }
-
-TAddressBytes IpSource(const std::uint8_t* packet) { return AddressAt(packet + 12); }
-
-TAddressBytes IpDestination(const std::uint8_t* packet) {
-  return AddressAt(packet + kIpDestinationOffset);
-}
-
 std::optional<std::uint16_t> CandidateSequence(const std::uint8_t* packet, std::size_t count) {
-  if (count < kMinIpHeader) return std::nullopt;
+  if (count < ipv4::kMinHeader) return std::nullopt;
   const std::size_t header = IpHeaderLength(packet);
-  if (header < kMinIpHeader || count < header + kIcmpHeader) return std::nullopt;
+  if (header < ipv4::kMinHeader || count < header + kIcmpHeader) return std::nullopt;
   const std::uint8_t* icmp = packet + header;
   const std::size_t length = count - header;
   if (icmp[0] == kIcmpEchoReply || icmp[0] == kIcmpEchoRequest) return GetLE16(icmp + 6);
-  if (length < kIcmpHeader + kMinIpHeader + kIcmpHeader) return std::nullopt;
+  if (length < kIcmpHeader + ipv4::kMinHeader + kIcmpHeader) return std::nullopt;
   const std::uint8_t* quoted = icmp + kIcmpHeader;
   const std::size_t quotedHeader = IpHeaderLength(quoted);
-  if (quotedHeader < kMinIpHeader || length < kIcmpHeader + quotedHeader + kIcmpHeader)
+  if (quotedHeader < ipv4::kMinHeader || length < kIcmpHeader + quotedHeader + kIcmpHeader)
     return std::nullopt;
   return GetLE16(quoted + quotedHeader + 6);
 }
 
 TIcmpAnswer ClassifyAnswer(const std::uint8_t* packet, std::size_t count,
                            const TEchoQuestion& question) {
-  if (count < kMinIpHeader) return TIcmpAnswer::Unrelated;
+  if (count < ipv4::kMinHeader) return TIcmpAnswer::Unrelated;
   const std::size_t header = IpHeaderLength(packet);
-  if (header < kMinIpHeader) return TIcmpAnswer::Unrelated;
+  if (header < ipv4::kMinHeader) return TIcmpAnswer::Unrelated;
   const bool fromTarget = IpSource(packet) == question.Target;
   if (count < header + kIcmpHeader)
     return fromTarget ? TIcmpAnswer::TooShort : TIcmpAnswer::Unrelated;

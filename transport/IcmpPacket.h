@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "transport/IPv4Header.h"
 #include "transport/SocketStack.h"
 
 namespace scoutor {
@@ -57,11 +58,5 @@ TIcmpAnswer ClassifyAnswer(const std::uint8_t* packet, std::size_t count,
 // such number. A service with many requests out looks its request up by it, then asks
 // ClassifyAnswer whether the packet really answers that request.
 std::optional<std::uint16_t> CandidateSequence(const std::uint8_t* packet, std::size_t count);
-
-// Offsets into a received packet.
-std::size_t IpHeaderLength(const std::uint8_t* packet);
-TAddressBytes IpSource(const std::uint8_t* packet);
-TAddressBytes IpDestination(const std::uint8_t* packet);
-constexpr std::size_t kIpTtlOffset = 8;
 
 }  // namespace scoutor

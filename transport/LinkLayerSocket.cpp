@@ -40,8 +40,6 @@ constexpr std::uint16_t kRequest = 1;
 constexpr std::uint16_t kReply = 2;
 }  // namespace arp
 
-constexpr std::size_t kIpHeader = ipv4::kMinHeader;
-constexpr std::uint8_t kIcmpProtocol = 1;
 constexpr std::uint16_t kDontFragment = 0x4000;
 
 // Room for any frame the filter lets in; longer ICMP is cut, which no answer needs.
@@ -108,7 +106,8 @@ std::vector<sock_filter> ArpAndIcmpFilterProgram(const std::vector<TAddressBytes
   program.push_back(BpfStatement(BPF_ALU | BPF_AND | BPF_K, 0xf0));
   program.push_back(BpfJump(BPF_JMP | BPF_JEQ | BPF_K, 0x40, isIp + 2, isIp + 3, refuse));
   program.push_back(BpfStatement(BPF_LD | BPF_B | BPF_ABS, ipv4::kProtocol));
-  program.push_back(BpfJump(BPF_JMP | BPF_JEQ | BPF_K, kIcmpProtocol, isIp + 4, isIp + 5, refuse));
+  program.push_back(
+      BpfJump(BPF_JMP | BPF_JEQ | BPF_K, ipv4::kProtocolIcmp, isIp + 4, isIp + 5, refuse));
   program.push_back(BpfStatement(BPF_LD | BPF_H | BPF_ABS, ipv4::kFragment));
   program.push_back(BpfJump(BPF_JMP | BPF_JSET | BPF_K, ipv4::kMoreFragmentsOrOffset, isIp + 6,
                             refuse, isIp + 7));
@@ -190,7 +189,8 @@ void TLinkLayerSocket::ReadWaiting() {
     const std::span<const std::uint8_t> packet(Buffer.data(), static_cast<std::size_t>(received));
     if (ntohs(from.sll_protocol) == ETH_P_ARP) {
       if (const std::optional<TArpReply> reply = ParseArpReply(packet)) Arp(*reply);
-    } else if (packet.size() >= kIpHeader && IpHeaderLength(packet.data()) >= kIpHeader &&
+    } else if (packet.size() >= ipv4::kMinHeader &&
+               IpHeaderLength(packet.data()) >= ipv4::kMinHeader &&
                IpHeaderLength(packet.data()) <= packet.size()) {
       Icmp(packet);
     }
@@ -201,18 +201,18 @@ void TLinkLayerSocket::ReadWaiting() {
 std::vector<std::uint8_t> IcmpPacketTo(const TAddressBytes& source, const TAddressBytes& target,
                                        std::uint16_t identification, std::uint8_t ttl,
                                        std::span<const std::uint8_t> icmp) {
-  std::vector<std::uint8_t> packet(kIpHeader + icmp.size());
+  std::vector<std::uint8_t> packet(ipv4::kMinHeader + icmp.size());
   std::uint8_t* ip = packet.data();
   ip[ipv4::kVersionAndLength] = 0x45;
   PutBE16(ip + ipv4::kTotalLength, static_cast<std::uint16_t>(packet.size()));
   PutBE16(ip + ipv4::kIdentification, identification);
   PutBE16(ip + ipv4::kFragment, kDontFragment);
   ip[ipv4::kTtl] = ttl;
-  ip[ipv4::kProtocol] = kIcmpProtocol;
+  ip[ipv4::kProtocol] = ipv4::kProtocolIcmp;
   std::copy(source.begin(), source.end(), ip + ipv4::kSource);
   std::copy(target.begin(), target.end(), ip + ipv4::kDestination);
-  PutBE16(ip + ipv4::kChecksum, InternetChecksum(ip, kIpHeader));
-  std::copy(icmp.begin(), icmp.end(), ip + kIpHeader);
+  PutBE16(ip + ipv4::kChecksum, InternetChecksum(ip, ipv4::kMinHeader));
+  std::copy(icmp.begin(), icmp.end(), ip + ipv4::kMinHeader);
   return packet;
 }
 

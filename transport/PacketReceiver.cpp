@@ -25,7 +25,6 @@ constexpr std::size_t kUdpDestinationPort = 2;
 constexpr std::size_t kUdpLength = 4;
 constexpr std::size_t kUdpHeader = 8;
 
-constexpr std::uint8_t kUdpProtocol = 17;
 constexpr std::uint32_t kLimitedBroadcast = 0xffffffff;
 // A packet socket reads one frame at a time; the largest IPv4 packet fits.
 constexpr std::size_t kLargestPacket = 65535;
@@ -52,7 +51,7 @@ std::optional<TPacketDatagram> ParseUdpPacket(std::span<const std::uint8_t> pack
       totalLength > packet.size())
     return std::nullopt;
   if (InternetChecksum(ip, headerLength) != 0) return std::nullopt;  // a correct header sums to 0
-  if (ip[ipv4::kProtocol] != kUdpProtocol) return std::nullopt;
+  if (ip[ipv4::kProtocol] != ipv4::kProtocolUdp) return std::nullopt;
   if ((GetBE16(ip + ipv4::kFragment) & ipv4::kMoreFragmentsOrOffset) != 0) return std::nullopt;
   if (!IsDestination(match, IpDestination(ip))) return std::nullopt;
   if (match.Source && IpSource(ip) != *match.Source) return std::nullopt;
@@ -81,7 +80,7 @@ std::vector<sock_filter> UdpFilterProgram(const TPacketMatch& match) {
 
   std::vector<sock_filter> program;
   program.push_back(BpfStatement(BPF_LD | BPF_B | BPF_ABS, ipv4::kProtocol));
-  program.push_back(BpfJump(BPF_JMP | BPF_JEQ | BPF_K, kUdpProtocol, 1, 2, refuse));
+  program.push_back(BpfJump(BPF_JMP | BPF_JEQ | BPF_K, ipv4::kProtocolUdp, 1, 2, refuse));
   program.push_back(BpfStatement(BPF_LD | BPF_H | BPF_ABS, ipv4::kFragment));
   program.push_back(
       BpfJump(BPF_JMP | BPF_JSET | BPF_K, ipv4::kMoreFragmentsOrOffset, 3, refuse, 4));

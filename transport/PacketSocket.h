@@ -1,6 +1,6 @@
 #pragma once
-// What the packet sockets below the IP stack share: the offsets of the IPv4 header that their
-// filters and parsers read, the two shapes of a classic socket filter's instructions, and the
+// What the packet sockets below the IP stack share: the two shapes of a classic socket
+// filter's instructions, and the
 // opening of a cooked packet socket (SOCK_DGRAM: the link-layer header is the kernel's) on one
 // interface with its filter in place before the first packet can arrive. Any thread.
 #include <linux/filter.h>
@@ -9,22 +9,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace scoutor {
+#include "transport/IPv4Header.h"
 
-// Offsets into the IPv4 header.
-namespace ipv4 {
-constexpr std::size_t kVersionAndLength = 0;
-constexpr std::size_t kTotalLength = 2;
-constexpr std::size_t kIdentification = 4;
-constexpr std::size_t kFragment = 6;
-constexpr std::size_t kTtl = 8;
-constexpr std::size_t kProtocol = 9;
-constexpr std::size_t kChecksum = 10;
-constexpr std::size_t kSource = 12;
-constexpr std::size_t kDestination = 16;
-constexpr std::size_t kMinHeader = 20;
-constexpr std::uint16_t kMoreFragmentsOrOffset = 0x3fff;
-}  // namespace ipv4
+namespace scoutor {
 
 // A filter instruction, and a conditional jump from instruction `from` to instruction `onTrue`
 // or `onFalse` (absolute positions; the jump itself is relative).
