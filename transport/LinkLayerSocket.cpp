@@ -44,7 +44,6 @@ constexpr std::uint16_t kDontFragment = 0x4000;
 
 // Room for any frame the filter lets in; longer ICMP is cut, which no answer needs.
 constexpr std::size_t kLargestPacket = 2048;
-constexpr int kReadsPerWake = 64;
 constexpr TMacAddress kBroadcastMac{0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
 
 }  // namespace
@@ -179,23 +178,17 @@ int TLinkLayerSocket::SendFrame(std::uint16_t protocol, const TMacAddress& to,
 
 void TLinkLayerSocket::ReadWaiting() {
   const std::shared_ptr<bool> alive = Alive;
-  for (int i = 0; i < kReadsPerWake; ++i) {
-    sockaddr_ll from{};
-    socklen_t fromLength = sizeof from;
-    const ssize_t received = recvfrom(Socket, Buffer.data(), Buffer.size(), MSG_DONTWAIT,
-                                      reinterpret_cast<sockaddr*>(&from), &fromLength);
-    // Nothing more waiting, or an error the next readiness reports again.
-    if (received < 0) return;
-    const std::span<const std::uint8_t> packet(Buffer.data(), static_cast<std::size_t>(received));
-    if (ntohs(from.sll_protocol) == ETH_P_ARP) {
+  ReadFrames(Socket, Buffer, [this, &alive](const TFrame& frame) {
+    const std::span<const std::uint8_t> packet = frame.Bytes;
+    if (frame.Protocol == ETH_P_ARP) {
       if (const std::optional<TArpReply> reply = ParseArpReply(packet)) Arp(*reply);
     } else if (packet.size() >= ipv4::kMinHeader &&
                IpHeaderLength(packet.data()) >= ipv4::kMinHeader &&
                IpHeaderLength(packet.data()) <= packet.size()) {
       Icmp(packet);
     }
-    if (!*alive) return;
-  }
+    return *alive;
+  });
 }
 
 std::vector<std::uint8_t> IcmpPacketTo(const TAddressBytes& source, const TAddressBytes& target,

@@ -28,8 +28,6 @@ constexpr std::size_t kUdpHeader = 8;
 constexpr std::uint32_t kLimitedBroadcast = 0xffffffff;
 // A packet socket reads one frame at a time; the largest IPv4 packet fits.
 constexpr std::size_t kLargestPacket = 65535;
-// Datagrams read per readiness, so that a flood cannot hold the loop.
-constexpr int kReadsPerWake = 64;
 
 bool IsDestination(const TPacketMatch& match, const TAddressBytes& address) {
   if (HostOrderIPv4(address) == kLimitedBroadcast) return true;
@@ -129,26 +127,16 @@ TPacketReceiver::~TPacketReceiver() {
 
 void TPacketReceiver::ReadWaiting() {
   const std::shared_ptr<bool> alive = Alive;
-  for (int i = 0; i < kReadsPerWake; ++i) {
-    sockaddr_ll from{};
-    socklen_t fromLength = sizeof from;
-    const ssize_t received = recvfrom(Socket, Buffer.data(), Buffer.size(), MSG_DONTWAIT,
-                                      reinterpret_cast<sockaddr*>(&from), &fromLength);
-    // Nothing more waiting, or an error the next readiness reports again.
-    if (received < 0) return;
-    // The host's own packets, and frames a switch floods that are meant for another host
-    // (the IP stack drops those too, so they tell nothing about a filter or firewall here).
-    if (from.sll_pkttype == PACKET_OUTGOING || from.sll_pkttype == PACKET_OTHERHOST) continue;
-    std::optional<TPacketDatagram> datagram =
-        ParseUdpPacket(std::span(Buffer.data(), static_cast<std::size_t>(received)), Match);
+  ReadFrames(Socket, Buffer, [this, &alive](const TFrame& frame) {
+    std::optional<TPacketDatagram> datagram = ParseUdpPacket(frame.Bytes, Match);
     if (!datagram) {
       ++MalformedCount;
-      continue;
+      return true;
     }
     datagram->InterfaceIndex = Interface;
     Received(*datagram);
-    if (!*alive) return;
-  }
+    return *alive;
+  });
 }
 
 }  // namespace scoutor

@@ -29,6 +29,24 @@ void AttachFilter(int socket, const std::vector<sock_filter>& program) {
     throw EIdSocketError(errno);
 }
 
+void ReadFrames(int socket, std::vector<std::uint8_t>& buffer,
+                const std::function<bool(const TFrame& frame)>& take) {
+  constexpr int kFramesPerWake = 64;
+  for (int i = 0; i < kFramesPerWake; ++i) {
+    sockaddr_ll from{};
+    socklen_t fromLength = sizeof from;
+    const ssize_t received = recvfrom(socket, buffer.data(), buffer.size(), MSG_DONTWAIT,
+                                      reinterpret_cast<sockaddr*>(&from), &fromLength);
+    // Nothing more waiting, or an error the next readiness reports again.
+    if (received < 0) return;
+    if (from.sll_pkttype == PACKET_OUTGOING || from.sll_pkttype == PACKET_OTHERHOST) continue;
+    const TFrame frame{
+        std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(received)),
+        ntohs(from.sll_protocol)};
+    if (!take(frame)) return;
+  }
+}
+
 int OpenPacketSocket(int interfaceIndex, std::uint16_t protocol,
                      const std::vector<sock_filter>& program) {
   int fd = -1;

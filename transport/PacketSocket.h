@@ -7,6 +7,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <vector>
 
 #include "transport/IPv4Header.h"
@@ -26,5 +28,19 @@ int OpenPacketSocket(int interfaceIndex, std::uint16_t protocol,
                      const std::vector<sock_filter>& program);
 // Replaces the socket's filter. EIdSocketError when the kernel refuses it.
 void AttachFilter(int socket, const std::vector<sock_filter>& program);
+
+// One frame read from a cooked packet socket: its bytes from the network header on, and its
+// link-layer protocol (ETH_P_*).
+struct TFrame {
+  std::span<const std::uint8_t> Bytes;
+  std::uint16_t Protocol = 0;
+};
+
+// Reads the frames waiting on `socket` into `buffer` without blocking, at most 64 so that a
+// flood cannot hold the loop, and hands `take` those meant for this host: the host's own
+// frames, and frames a switch floods toward another link-layer address (which the IP stack
+// drops too), are skipped. `take` returns false when its reader is gone: the reading stops.
+void ReadFrames(int socket, std::vector<std::uint8_t>& buffer,
+                const std::function<bool(const TFrame& frame)>& take);
 
 }  // namespace scoutor
