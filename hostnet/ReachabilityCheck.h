@@ -32,7 +32,6 @@ using TCheckHeld = std::function<void()>;
 // How long a check waits for the answer to its echo request.
 constexpr int kCheckTimeoutMs = 5000;
 
-const char* PathName(TCheckPath path);
 // The check's end as a diagnostic line: "check 10.0.0.7 (link layer): reachable".
 std::string CheckLogLine(const TCheckResult& result);
 

@@ -24,11 +24,11 @@ std::uint16_t NewIdentifier() {
   return static_cast<std::uint16_t>((getpid() + IdentifiersGiven++ * 7919u) & 0xFFFF);
 }
 
-}  // namespace
-
 const char* PathName(TCheckPath path) {
   return path == TCheckPath::LinkLayer ? "link layer" : "kernel";
 }
+
+}  // namespace
 
 std::string CheckLogLine(const TCheckResult& result) {
   std::string line = "check " + result.Address + " (" + PathName(result.Path) + "): ";
@@ -166,10 +166,6 @@ void TReachabilityService::CancelAll() {
 
 std::size_t TReachabilityService::Pending() const {
   return Impl->Undecided.size() + Impl->LinkLayer.Pending() + Impl->Kernel.Pending();
-}
-
-bool TReachabilityService::LinkLayerAllowed() const {
-  return Impl->LinkLayerAllowed;
 }
 
 }  // namespace scoutor

@@ -51,9 +51,6 @@ class TReachabilityService {
   void CancelAll();
   std::size_t Pending() const;  // checks started and not yet ended or cancelled
 
-  // Whether checks may take the link layer's path at all (the option and the capability).
-  bool LinkLayerAllowed() const;
-
   static constexpr int kTimeoutMs = kCheckTimeoutMs;
   // Half of /proc/sys/net/ipv4/neigh/default/gc_thresh3 (1024 when it cannot be read).
   static std::size_t DefaultOutstandingLimit();
